@@ -1,0 +1,104 @@
+#include "platform/linux/linux_platform.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <system_error>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "platform/services.h"
+
+namespace parvel::platform::linux_os {
+
+QtScreen::QtScreen() : dpi_y_(96) {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const int dpi = static_cast<int>(screen->logicalDotsPerInchY() + 0.5);
+      if (dpi > 0) dpi_y_ = dpi;
+    }
+  }
+}
+
+CLocaleRegionalSettings::CLocaleRegionalSettings() : separator_('.') {
+  std::setlocale(LC_ALL, "");
+  const std::lconv* conv = std::localeconv();
+  if (conv != nullptr && conv->decimal_point != nullptr && conv->decimal_point[0] != '\0') {
+    separator_ = conv->decimal_point[0];
+  }
+}
+
+std::filesystem::path PosixTempFiles::TempFolder() const {
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+  return ec ? std::filesystem::path("/tmp") : folder;
+}
+
+std::filesystem::path PosixTempFiles::CreateTempFile(const std::filesystem::path& folder,
+                                                     const std::string& prefix) {
+  std::string pattern = (folder / (prefix + "XXXXXX")).string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot create a file in " + folder.string());
+  }
+  ::close(fd);
+  return pattern;
+}
+
+void QtMessagePump::ProcessMessages() {
+  if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
+}
+
+std::filesystem::path ProgramFolder() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::current_path() : exe.parent_path();
+}
+
+std::vector<std::filesystem::path> LinuxLibrarySearch::Folders() const {
+  std::vector<std::filesystem::path> folders{ProgramFolder()};
+  if (const char* env = std::getenv("LD_LIBRARY_PATH")) {
+    std::string list = env;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      const std::size_t end = list.find(':', start);
+      const std::string item = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (!item.empty()) folders.emplace_back(item);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  for (const char* system : {"/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib", "/usr/lib",
+                             "/usr/local/lib"}) {
+    folders.emplace_back(system);
+  }
+  return folders;
+}
+
+struct LinuxPlatform::Parts {
+  QtScreen screen;
+  CLocaleRegionalSettings regional;
+  PosixTempFiles temp;
+  QtMessagePump pump;
+  LinuxLibrarySearch libraries;
+};
+
+LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
+  Install<Screen>(&parts_->screen);
+  Install<RegionalSettings>(&parts_->regional);
+  Install<TempFiles>(&parts_->temp);
+  Install<LibrarySearch>(&parts_->libraries);
+  if (with_pump) Install<MessagePump>(&parts_->pump);
+}
+
+LinuxPlatform::~LinuxPlatform() {
+  if (Find<MessagePump>() == &parts_->pump) Install<MessagePump>(nullptr);
+  if (Find<LibrarySearch>() == &parts_->libraries) Install<LibrarySearch>(nullptr);
+  if (Find<TempFiles>() == &parts_->temp) Install<TempFiles>(nullptr);
+  if (Find<RegionalSettings>() == &parts_->regional) Install<RegionalSettings>(nullptr);
+  if (Find<Screen>() == &parts_->screen) Install<Screen>(nullptr);
+}
+
+}  // namespace parvel::platform::linux_os

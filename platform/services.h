@@ -1,0 +1,58 @@
+#pragma once
+// The registry through which the report engine and the agent reach the operating system.
+// Each interface of the seam is installed once (by the program at start, by a test fixture)
+// and looked up by its type.
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+
+namespace parvel::platform {
+
+template <class Interface>
+class Slot {
+ public:
+  static Interface*& Get() {
+    static Interface* installed = nullptr;
+    return installed;
+  }
+};
+
+// Installs `service` for `Interface` (nullptr removes it) and answers the one it replaced.
+template <class Interface>
+Interface* Install(Interface* service) {
+  Interface* previous = Slot<Interface>::Get();
+  Slot<Interface>::Get() = service;
+  return previous;
+}
+
+// The installed service, or nullptr.
+template <class Interface>
+Interface* Find() {
+  return Slot<Interface>::Get();
+}
+
+// The installed service; a missing one is a fault of the program's start-up.
+template <class Interface>
+Interface& Get() {
+  Interface* service = Slot<Interface>::Get();
+  if (service == nullptr) {
+    throw std::logic_error(std::string("no platform service installed for ") +
+                           typeid(Interface).name());
+  }
+  return *service;
+}
+
+// Installs a service for the lifetime of the guard and puts the previous one back after.
+template <class Interface>
+class ScopedInstall {
+ public:
+  explicit ScopedInstall(Interface* service) : previous_(Install(service)) {}
+  ~ScopedInstall() { Install(previous_); }
+  ScopedInstall(const ScopedInstall&) = delete;
+  ScopedInstall& operator=(const ScopedInstall&) = delete;
+
+ private:
+  Interface* previous_;
+};
+
+}  // namespace parvel::platform
