@@ -1,0 +1,96 @@
+#pragma once
+// Where a printer's pages are measured and drawn: an information context measures only, a
+// printing context also renders and sends the job. Coordinates are device pixels with the
+// origin at the top-left of the printable area.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/spooler.h"
+
+namespace parvel::platform {
+
+struct SurfaceRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool operator==(const SurfaceRect&) const = default;
+};
+
+// A font at the surface's resolution. A negative height is a character height (without
+// internal leading) in pixels; a positive one is a cell height.
+struct SurfaceFont {
+  std::string face = "Arial";
+  int height = -12;
+  int weight = 400;  // 400 normal, 700 bold, 900 black
+  bool italic = false;
+  bool underline = false;
+  bool strike_out = false;
+  uint32_t color = 0;  // 0x00BBGGRR
+  bool operator==(const SurfaceFont&) const = default;
+};
+
+struct SurfaceTextMetrics {
+  int height = 0;
+  int ascent = 0;
+  int external_leading = 0;
+};
+
+// The selected paper in the current orientation, in device pixels.
+struct SurfaceMetrics {
+  int dpi_x = 0;
+  int dpi_y = 0;
+  int physical_width = 0;
+  int physical_height = 0;
+  int printable_width = 0;
+  int printable_height = 0;
+  int offset_x = 0;
+  int offset_y = 0;
+};
+
+class DrawingSurface {
+ public:
+  virtual ~DrawingSurface() = default;
+  virtual bool IsPrinting() const = 0;
+  virtual SurfaceMetrics Metrics() const = 0;
+
+  virtual void SetFont(const SurfaceFont& font) = 0;
+  virtual SurfaceTextMetrics TextMetrics() = 0;
+  // Width of `text` in pixels (UTF-8), with the justification in force.
+  virtual int TextExtent(std::string_view text) = 0;
+  // Height in the high and width in the low 16 bits; tab stops in pixels from the text's start,
+  // none for the default spacing, one for a repeating spacing.
+  virtual uint32_t TabbedTextExtent(std::string_view text, const std::vector<int>& tab_stops) = 0;
+  virtual void TextOut(int x, int y, const SurfaceRect& clip, std::string_view text) = 0;
+  virtual void TabbedTextOut(int x, int y, std::string_view text, const std::vector<int>& tab_stops,
+                             int tab_origin) = 0;
+  virtual void FillRect(const SurfaceRect& rect, uint32_t color) = 0;
+  // Spreads `extra` pixels over the next `break_count` blanks of each text output; (0, 0) resets.
+  virtual void SetTextJustification(int extra, int break_count) = 0;
+
+  // Document and page brackets; a measuring context ignores them. EndDoc answers the job id and
+  // throws SpoolerError when the job is refused.
+  virtual void StartDoc(const std::string& title) = 0;
+  virtual void StartPage() = 0;
+  virtual void EndPage() = 0;
+  virtual int EndDoc() = 0;
+  virtual void AbortDoc() = 0;
+  // Settings changed during a job: the next page uses them.
+  virtual void Reset(const DeviceSettings& settings) = 0;
+};
+
+class SurfaceFactory {
+ public:
+  virtual ~SurfaceFactory() = default;
+  // nullptr when no context can be made for the printer. `settings` may be null: the driver's
+  // defaults then apply.
+  virtual std::unique_ptr<DrawingSurface> CreateInformationContext(const std::string& device,
+                                                                   const DeviceSettings* settings) = 0;
+  virtual std::unique_ptr<DrawingSurface> CreatePrintingContext(const std::string& device,
+                                                                const DeviceSettings* settings) = 0;
+};
+
+}  // namespace parvel::platform

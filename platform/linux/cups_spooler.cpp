@@ -1,0 +1,450 @@
+#include "platform/linux/cups_spooler.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "platform/linux/paper_numbers.h"
+
+// The PPD API is deprecated in libcups 2.4 but is still the only place a queue's page size
+// names and input slot texts live.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace parvel::platform::linux_os {
+namespace {
+
+constexpr int kTimeoutMs = 10000;
+
+struct HttpCloser {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+using Http = std::unique_ptr<http_t, HttpCloser>;
+
+struct DestFree {
+  void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
+};
+using Dest = std::unique_ptr<cups_dest_t, DestFree>;
+
+struct InfoFree {
+  void operator()(cups_dinfo_t* info) const { cupsFreeDestInfo(info); }
+};
+using Info = std::unique_ptr<cups_dinfo_t, InfoFree>;
+
+struct PpdClose {
+  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
+};
+using Ppd = std::unique_ptr<ppd_file_t, PpdClose>;
+
+// A stalled server must not hold the program: give up after the connection's timeout.
+int GiveUp(http_t*, void*) { return 0; }
+
+// A private connection with a timeout, so no call waits for ever on a silent server.
+Http Connect() {
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                              kTimeoutMs, nullptr);
+  if (http == nullptr) {
+    throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
+                       cupsLastErrorString());
+  }
+  httpSetTimeout(http, kTimeoutMs / 1000.0, GiveUp, nullptr);
+  return Http(http);
+}
+
+Dest NamedDest(http_t* http, const std::string& device) {
+  cups_dest_t* dest = cupsGetNamedDest(http, device.c_str(), nullptr);
+  if (dest == nullptr) {
+    throw SpoolerError("The printer \"" + device + "\" is not installed: " + cupsLastErrorString());
+  }
+  return Dest(dest);
+}
+
+int32_t PointsToMicrons(double points) { return static_cast<int32_t>(std::lround(points * 25400.0 / 72.0)); }
+
+// Sheets are kept in portrait terms; a sheet declared wider than high is turned a quarter to
+// the left, so its left margin becomes the portrait top.
+PaperArea Portrait(PaperArea a) {
+  if (a.width <= a.height) return a;
+  return PaperArea{a.height, a.width, a.bottom, a.left, a.top, a.right};
+}
+
+void ParseResolution(const char* text, int& x, int& y) {
+  if (text == nullptr) return;
+  int rx = 0, ry = 0;
+  int n = std::sscanf(text, "%dx%d", &rx, &ry);
+  if (n >= 1 && rx > 0) {
+    x = rx;
+    y = (n == 2 && ry > 0) ? ry : rx;
+  }
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+void AddPaper(CupsSpooler::Detail& d, const std::string& name, const std::string& key, PaperArea area) {
+  area = Portrait(area);
+  PrinterCapabilities& caps = d.capabilities;
+  caps.paper_names.push_back(name);
+  caps.paper_sizes.emplace_back(static_cast<int32_t>(std::lround(area.width / 100.0)),
+                                static_cast<int32_t>(std::lround(area.height / 100.0)));
+  caps.paper_areas.push_back(area);
+  caps.papers.push_back(0);
+  d.media_keys.push_back(key);
+}
+
+// Papers without a code of the platform's table are numbered from 257 in the printer's order.
+void NumberPapers(CupsSpooler::Detail& d) {
+  uint16_t next = 257;
+  PrinterCapabilities& caps = d.capabilities;
+  for (size_t i = 0; i < caps.papers.size(); ++i) {
+    if (caps.papers[i] != 0) continue;
+    uint16_t n = PaperNumberForSize(caps.paper_sizes[i].first, caps.paper_sizes[i].second);
+    caps.papers[i] = n != 0 ? n : next++;
+  }
+}
+
+void AddBins(CupsSpooler::Detail& d, const std::vector<std::string>& keys,
+             const std::vector<std::string>& names) {
+  uint16_t next = 257;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    uint16_t n = BinNumberForKeyword(keys[i].c_str());
+    d.capabilities.bins.push_back(n != 0 ? n : next++);
+    d.capabilities.bin_names.push_back(names[i]);
+    d.source_keys.push_back(keys[i]);
+  }
+}
+
+// libcups' own lookup by size takes a neighbouring card size for the card; the closest paper
+// within 1 mm, either way round, is the one meant.
+std::string MediaKeyBySize(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int width, int length) {
+  std::string best;
+  int best_gap = 201;
+  int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+  for (int i = 0; i < count; ++i) {
+    cups_size_t s;
+    if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &s)) continue;
+    for (bool turned : {false, true}) {
+      int w = turned ? s.length : s.width;
+      int l = turned ? s.width : s.length;
+      int gap = std::abs(w - width) + std::abs(l - length);
+      if (std::abs(w - width) <= 100 && std::abs(l - length) <= 100 && gap < best_gap) {
+        best_gap = gap;
+        best = s.media;
+      }
+    }
+  }
+  return best;
+}
+
+std::vector<std::string> Strings(ipp_attribute_t* attr) {
+  std::vector<std::string> out;
+  for (int i = 0; attr != nullptr && i < ippGetCount(attr); ++i) {
+    if (const char* s = ippGetString(attr, i, nullptr)) out.emplace_back(s);
+  }
+  return out;
+}
+
+void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t* info,
+                 CupsSpooler::Detail& d) {
+  ppd_option_t* page_size = ppdFindOption(ppd, "PageSize");
+  for (int i = 0; i < ppd->num_sizes; ++i) {
+    ppd_size_t& s = ppd->sizes[i];
+    if (std::strcmp(s.name, "Custom") == 0) continue;
+    ppd_choice_t* choice = page_size ? ppdFindChoice(page_size, s.name) : nullptr;
+    std::string name = (choice && choice->text[0]) ? choice->text : s.name;
+    PaperArea area{PointsToMicrons(s.width), PointsToMicrons(s.length), PointsToMicrons(s.left),
+                   PointsToMicrons(s.length - s.top), PointsToMicrons(s.width - s.right),
+                   PointsToMicrons(s.bottom)};
+    // Jobs name the paper by the spooler's own media key, found by size.
+    std::string key = MediaKeyBySize(http, dest, info, area.width / 10, area.height / 10);
+    if (key.empty()) key = s.name;
+    if (ppd_choice_t* marked = page_size ? ppdFindMarkedChoice(ppd, "PageSize") : nullptr;
+        marked && std::strcmp(marked->choice, s.name) == 0) {
+      d.default_paper = static_cast<int>(d.media_keys.size());
+    }
+    AddPaper(d, name, key, area);
+  }
+  NumberPapers(d);
+  if (ppd->variable_sizes) {
+    d.capabilities.paper_names.push_back("Custom");
+    d.capabilities.papers.push_back(256);
+    d.capabilities.paper_sizes.emplace_back(0, 0);
+    d.capabilities.paper_areas.push_back(PaperArea{});
+    d.media_keys.emplace_back();
+  }
+
+  // The spooler lists the input slots' keywords in the PPD's order.
+  std::vector<std::string> ipp_sources =
+      Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA_SOURCE));
+  std::vector<std::string> keys, names;
+  if (ppd_option_t* slot = ppdFindOption(ppd, "InputSlot")) {
+    ppd_choice_t* marked = ppdFindMarkedChoice(ppd, "InputSlot");
+    for (int i = 0; i < slot->num_choices; ++i) {
+      ppd_choice_t& c = slot->choices[i];
+      bool same_count = static_cast<int>(ipp_sources.size()) == slot->num_choices;
+      keys.push_back(same_count ? ipp_sources[i] : Lower(c.choice));
+      names.emplace_back(c.text[0] ? c.text : c.choice);
+      if (marked == &c) d.default_bin = i;
+    }
+  }
+  AddBins(d, keys, names);
+
+  ParseResolution(ppdFindAttr(ppd, "DefaultResolution", nullptr)
+                      ? ppdFindAttr(ppd, "DefaultResolution", nullptr)->value
+                      : nullptr,
+                  d.capabilities.dpi_x, d.capabilities.dpi_y);
+  d.capabilities.color = d.capabilities.color || ppd->color_device;
+}
+
+void ReadFromIpp(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, CupsSpooler::Detail& d) {
+  std::vector<std::string> seen;
+  int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+  for (int i = 0; i < count; ++i) {
+    cups_size_t s;
+    if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &s)) continue;
+    // libcups lists borderless variants as papers of their own.
+    std::string key = s.media;
+    if (auto pos = key.find("_borderless"); pos != std::string::npos) key.erase(pos);
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+    seen.push_back(key);
+    const char* local = cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &s);
+    PaperArea area{s.width * 10, s.length * 10, s.left * 10, s.top * 10, s.right * 10, s.bottom * 10};
+    AddPaper(d, local ? local : key, key, area);
+  }
+  NumberPapers(d);
+  std::vector<std::string> keys = Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA_SOURCE));
+  std::vector<std::string> names;
+  for (const std::string& k : keys) {
+    const char* local = cupsLocalizeDestValue(http, dest, info, CUPS_MEDIA_SOURCE, k.c_str());
+    names.emplace_back(local ? local : k);
+  }
+  AddBins(d, keys, names);
+  if (ipp_attribute_t* res = cupsFindDestDefault(http, dest, info, "printer-resolution")) {
+    ipp_res_t units;
+    int y = 0;
+    int x = ippGetResolution(res, 0, &y, &units);
+    if (units == IPP_RES_PER_CM) {
+      x = static_cast<int>(std::lround(x * 2.54));
+      y = static_cast<int>(std::lround(y * 2.54));
+    }
+    if (x > 0 && y > 0) {
+      d.capabilities.dpi_x = x;
+      d.capabilities.dpi_y = y;
+    }
+  }
+}
+
+class CupsPrinterHandle : public PrinterHandle {
+ public:
+  explicit CupsPrinterHandle(std::string device) : device_(std::move(device)) {}
+  const std::string& Device() const override { return device_; }
+
+ private:
+  std::string device_;
+};
+
+}  // namespace
+
+std::vector<PrinterEntry> CupsSpooler::Printers() {
+  Http http = Connect();
+  cups_dest_t* dests = nullptr;
+  int count = cupsGetDests2(http.get(), &dests);
+  if (count == 0 && cupsLastError() >= IPP_STATUS_ERROR_BAD_REQUEST &&
+      cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
+    throw SpoolerError(std::string("CUPS lists no printers: ") + cupsLastErrorString());
+  }
+  std::vector<PrinterEntry> printers;
+  for (int i = 0; i < count; ++i) {
+    const cups_dest_t& d = dests[i];
+    if (d.instance != nullptr) continue;  // instances are option sets of a queue, not printers
+    PrinterEntry e;
+    e.name = d.name;
+    e.device = d.name;
+    if (const char* uri = cupsGetOption("device-uri", d.num_options, d.options)) e.port = uri;
+    if (const char* type = cupsGetOption("printer-type", d.num_options, d.options)) {
+      e.is_local = (std::strtoul(type, nullptr, 10) & CUPS_PRINTER_REMOTE) == 0;
+    }
+    printers.push_back(std::move(e));
+  }
+  cupsFreeDests(count, dests);
+  return printers;
+}
+
+std::string CupsSpooler::DefaultPrinterDevice() {
+  Http http;
+  try {
+    http = Connect();
+  } catch (const SpoolerError&) {
+    return {};
+  }
+  cups_dest_t* dest = cupsGetNamedDest(http.get(), nullptr, nullptr);
+  if (dest == nullptr) return {};
+  std::string name = dest->name;
+  cupsFreeDests(1, dest);
+  return name;
+}
+
+CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
+  Http http = Connect();
+  Dest dest = NamedDest(http.get(), device);
+  Info info(cupsCopyDestInfo(http.get(), dest.get()));
+  if (!info) {
+    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " +
+                       cupsLastErrorString());
+  }
+  Detail d;
+  if (const char* ppd_file = cupsGetPPD2(http.get(), device.c_str())) {
+    std::string path = ppd_file;
+    Ppd ppd(ppdOpenFile(path.c_str()));
+    ::unlink(path.c_str());
+    if (ppd) {
+      ppdMarkDefaults(ppd.get());
+      ReadFromPpd(ppd.get(), http.get(), dest.get(), info.get(), d);
+    }
+  }
+  if (d.capabilities.papers.empty() && d.capabilities.bins.empty()) {
+    ReadFromIpp(http.get(), dest.get(), info.get(), d);
+  }
+  if (ipp_attribute_t* copies = cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_COPIES)) {
+    int upper = 1;
+    if (ippGetValueTag(copies) == IPP_TAG_RANGE) ippGetRange(copies, 0, &upper);
+    else upper = ippGetInteger(copies, 0);
+    d.capabilities.copies_max = upper;
+  }
+  for (const std::string& mode :
+       Strings(cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_PRINT_COLOR_MODE))) {
+    if (mode == "color") d.capabilities.color = true;
+  }
+  d.sides = Strings(cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_SIDES));
+  if (d.default_paper < 0) {
+    cups_size_t def;
+    if (cupsGetDestMediaDefault(http.get(), dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &def)) {
+      auto it = std::find(d.media_keys.begin(), d.media_keys.end(), std::string(def.media));
+      if (it != d.media_keys.end()) d.default_paper = static_cast<int>(it - d.media_keys.begin());
+    }
+  }
+  return d;
+}
+
+PrinterCapabilities CupsSpooler::Capabilities(const std::string& device) {
+  return ReadDetail(device).capabilities;
+}
+
+std::unique_ptr<PrinterHandle> CupsSpooler::OpenPrinter(const std::string& device) {
+  try {
+    Http http = Connect();
+    NamedDest(http.get(), device);
+  } catch (const SpoolerError&) {
+    return nullptr;
+  }
+  return std::make_unique<CupsPrinterHandle>(device);
+}
+
+std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& printer) {
+  Detail d;
+  try {
+    d = ReadDetail(printer.Device());
+  } catch (const SpoolerError&) {
+    return std::nullopt;
+  }
+  DeviceSettings s;
+  s.fields = DeviceSettings::fmOrientation | DeviceSettings::fmCopies | DeviceSettings::fmDuplex;
+  const PrinterCapabilities& caps = d.capabilities;
+  int paper = d.default_paper >= 0 ? d.default_paper : (caps.papers.empty() ? -1 : 0);
+  if (paper >= 0) {
+    s.fields |= DeviceSettings::fmPaperSize;
+    s.paper_size = static_cast<int16_t>(caps.papers[paper]);
+  }
+  // CUPS names no default source; the PPD's default slot or the first one stands for it.
+  int bin = d.default_bin >= 0 ? d.default_bin : (caps.bins.empty() ? -1 : 0);
+  if (bin >= 0) {
+    s.fields |= DeviceSettings::fmDefaultSource;
+    s.default_source = static_cast<int16_t>(caps.bins[bin]);
+  }
+  return s;
+}
+
+int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, const std::string& pdf,
+                           const DeviceSettings& settings) {
+  Detail d = ReadDetail(device);
+  Http http = Connect();
+  Dest dest = NamedDest(http.get(), device);
+  Info info(cupsCopyDestInfo(http.get(), dest.get()));
+  const PrinterCapabilities& caps = d.capabilities;
+
+  cups_option_t* options = nullptr;
+  int n = 0;
+  bool custom = settings.Has(DeviceSettings::fmPaperWidth) && settings.Has(DeviceSettings::fmPaperLength) &&
+                settings.paper_width > 0 && settings.paper_length > 0;
+  std::string media;
+  if (custom) {
+    if (info) media = MediaKeyBySize(http.get(), dest.get(), info.get(), settings.paper_width * 10,
+                                     settings.paper_length * 10);
+    if (media.empty()) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "custom_%gx%gmm", settings.paper_width / 10.0,
+                    settings.paper_length / 10.0);
+      media = buf;
+    }
+  } else if (settings.Has(DeviceSettings::fmPaperSize)) {
+    auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(settings.paper_size));
+    if (it != caps.papers.end()) media = d.media_keys[it - caps.papers.begin()];
+  }
+  if (!media.empty()) n = cupsAddOption(CUPS_MEDIA, media.c_str(), n, &options);
+  bool landscape = settings.Has(DeviceSettings::fmOrientation) && settings.orientation == 2;
+  n = cupsAddOption(CUPS_ORIENTATION, landscape ? CUPS_ORIENTATION_LANDSCAPE : CUPS_ORIENTATION_PORTRAIT, n,
+                    &options);
+  if (settings.Has(DeviceSettings::fmDuplex)) {
+    const char* sides = settings.duplex == 2   ? CUPS_SIDES_TWO_SIDED_PORTRAIT
+                        : settings.duplex == 3 ? CUPS_SIDES_TWO_SIDED_LANDSCAPE
+                                               : CUPS_SIDES_ONE_SIDED;
+    // A printer without a sides choice prints one-sided anyway.
+    if (std::find(d.sides.begin(), d.sides.end(), sides) != d.sides.end()) {
+      n = cupsAddOption(CUPS_SIDES, sides, n, &options);
+    }
+  }
+  if (settings.Has(DeviceSettings::fmDefaultSource)) {
+    // The spooler takes an unknown source without a word, so only listed sources are sent.
+    auto it = std::find(caps.bins.begin(), caps.bins.end(), static_cast<uint16_t>(settings.default_source));
+    if (it != caps.bins.end()) {
+      n = cupsAddOption(CUPS_MEDIA_SOURCE, d.source_keys[it - caps.bins.begin()].c_str(), n, &options);
+    }
+  }
+  n = cupsAddOption(CUPS_COPIES, "1", n, &options);
+
+  int job_id = 0;
+  auto fail = [&](const std::string& what) {
+    std::string message = what + ": " + cupsLastErrorString();
+    if (job_id > 0) cupsCancelDestJob(http.get(), dest.get(), job_id);
+    cupsFreeOptions(n, options);
+    throw SpoolerError(message);
+  };
+  if (cupsCreateDestJob(http.get(), dest.get(), info.get(), &job_id, title.c_str(), n, options) >
+      IPP_STATUS_OK_EVENTS_COMPLETE) {
+    job_id = 0;
+    fail("The printer \"" + device + "\" refused the job");
+  }
+  if (cupsStartDestDocument(http.get(), dest.get(), info.get(), job_id, title.c_str(), CUPS_FORMAT_PDF, 0,
+                            nullptr, 1) != HTTP_STATUS_CONTINUE) {
+    fail("The printer \"" + device + "\" refused the document");
+  }
+  if (cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE) {
+    cupsFinishDestDocument(http.get(), dest.get(), info.get());
+    fail("The document could not be sent to \"" + device + "\"");
+  }
+  if (cupsFinishDestDocument(http.get(), dest.get(), info.get()) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    fail("The printer \"" + device + "\" refused the document");
+  }
+  cupsFreeOptions(n, options);
+  return job_id;
+}
+
+}  // namespace parvel::platform::linux_os

@@ -1,0 +1,100 @@
+#pragma once
+// The printer spooler as the report engine sees it: the installed printers, the default one,
+// what each printer's driver reports about its papers and bins, and its default settings.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace parvel::platform {
+
+// A spooler that cannot be reached, a job it refuses, a printer that went away.
+class SpoolerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct PrinterEntry {
+  std::string name;
+  std::string device;  // what opens the printer and names it in capability queries
+  std::string port;
+  bool is_local = true;
+};
+
+// One paper's sheet and unprintable margins in thousandths of a millimetre, portrait terms.
+struct PaperArea {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+};
+
+// What a driver reports, before any normalisation. The paper lists share positions;
+// sizes are tenths of a millimetre in portrait terms (width, height).
+struct PrinterCapabilities {
+  std::vector<std::string> paper_names;
+  std::vector<uint16_t> papers;
+  std::vector<std::pair<int32_t, int32_t>> paper_sizes;
+  std::vector<PaperArea> paper_areas;  // same positions as `papers`, where known
+  std::vector<std::string> bin_names;
+  std::vector<uint16_t> bins;
+  int copies_max = 1;
+  bool color = false;
+  int dpi_x = 0;  // default resolution; 0 when the driver names none
+  int dpi_y = 0;
+};
+
+// The driver's settings record: which fields are set, and their values.
+struct DeviceSettings {
+  enum Field : uint32_t {
+    fmOrientation = 1,
+    fmPaperSize = 2,
+    fmPaperLength = 4,
+    fmPaperWidth = 8,
+    fmCopies = 256,
+    fmDefaultSource = 512,
+    fmDuplex = 4096,
+    fmFormName = 65536,
+  };
+  uint32_t fields = 0;
+  int16_t orientation = 1;   // 1 portrait, 2 landscape
+  int16_t paper_size = 0;    // paper number
+  int16_t paper_length = 0;  // tenths of a millimetre, for a custom paper
+  int16_t paper_width = 0;
+  int16_t copies = 1;
+  int16_t duplex = 1;        // 1 none, 2 long edge, 3 short edge
+  int16_t default_source = 0;
+  std::string form_name;
+
+  bool Has(Field f) const { return (fields & f) != 0; }
+  bool operator==(const DeviceSettings&) const = default;
+};
+
+// An open printer.
+class PrinterHandle {
+ public:
+  virtual ~PrinterHandle() = default;
+  virtual const std::string& Device() const = 0;
+};
+
+class Spooler {
+ public:
+  virtual ~Spooler() = default;
+  // The printers in the spooler's order. Throws SpoolerError when the spooler cannot be reached.
+  virtual std::vector<PrinterEntry> Printers() = 0;
+  // The default printer's device name; empty when there is none.
+  virtual std::string DefaultPrinterDevice() = 0;
+  // What the driver of `device` reports; empty lists for a printer that reports nothing.
+  // May throw SpoolerError.
+  virtual PrinterCapabilities Capabilities(const std::string& device) = 0;
+  // nullptr when the printer cannot be opened.
+  virtual std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) = 0;
+  // The driver's default settings, or none.
+  virtual std::optional<DeviceSettings> DefaultSettings(const PrinterHandle& printer) = 0;
+};
+
+}  // namespace parvel::platform

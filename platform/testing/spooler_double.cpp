@@ -1,0 +1,275 @@
+#include "platform/testing/spooler_double.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace parvel::platform::doubles {
+namespace {
+
+// 25 pixels at 300 dpi, in thousandths of a millimetre.
+constexpr int32_t k25At300 = 2117;
+
+class DoubleHandle : public PrinterHandle {
+ public:
+  explicit DoubleHandle(std::string device) : device_(std::move(device)) {}
+  const std::string& Device() const override { return device_; }
+
+ private:
+  std::string device_;
+};
+
+int Pixels(int32_t microns, int dpi) {
+  return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
+}
+
+class RecordingSurface : public DrawingSurface {
+ public:
+  RecordingSurface(std::shared_ptr<SurfaceLog> log, PrinterCapabilities caps, DeviceSettings settings, bool printing,
+                   int advance, int external_leading, bool refuse)
+      : log_(std::move(log)),
+        caps_(std::move(caps)),
+        settings_(settings),
+        printing_(printing),
+        advance_(advance),
+        external_leading_(external_leading),
+        refuse_(refuse) {}
+
+  bool IsPrinting() const override { return printing_; }
+  SurfaceMetrics Metrics() const override { return MetricsOf(caps_, settings_); }
+
+  void SetFont(const SurfaceFont& f) override {
+    font_ = f;
+    Log("SetFont " + f.face + " " + std::to_string(f.height) + " w" + std::to_string(f.weight) +
+        (f.italic ? " i" : "") + (f.underline ? " u" : "") + (f.strike_out ? " s" : "") + " c" +
+        std::to_string(f.color));
+  }
+  SurfaceTextMetrics TextMetrics() override {
+    int h = std::abs(font_.height);
+    return SurfaceTextMetrics{h, h * 4 / 5, external_leading_};
+  }
+  int TextExtent(std::string_view text) override { return Width(text); }
+  uint32_t TabbedTextExtent(std::string_view text, const std::vector<int>& tabs) override {
+    int end = Expand(text, tabs, 0);
+    return (static_cast<uint32_t>(TextMetrics().height) << 16) | (static_cast<uint32_t>(end) & 0xFFFFu);
+  }
+  void TextOut(int x, int y, const SurfaceRect& c, std::string_view text) override {
+    Log("TextOut " + std::to_string(x) + "," + std::to_string(y) + " clip " + Rect(c) + " \"" + std::string(text) +
+        "\"" + Justified());
+  }
+  void TabbedTextOut(int x, int y, std::string_view text, const std::vector<int>& tabs, int origin) override {
+    std::string stops;
+    for (int t : tabs) stops += " " + std::to_string(t);
+    Log("TabbedTextOut " + std::to_string(x) + "," + std::to_string(y) + " tabs" + stops + " origin " +
+        std::to_string(origin) + " \"" + std::string(text) + "\"" + Justified());
+  }
+  void FillRect(const SurfaceRect& r, uint32_t color) override {
+    Log("FillRect " + Rect(r) + " c" + std::to_string(color));
+  }
+  void SetTextJustification(int extra, int breaks) override {
+    extra_ = extra;
+    breaks_ = breaks;
+    Log("SetTextJustification " + std::to_string(extra) + " " + std::to_string(breaks));
+  }
+  void StartDoc(const std::string& title) override {
+    title_ = title;
+    Log("StartDoc " + title);
+  }
+  void StartPage() override { Log("StartPage"); }
+  void EndPage() override { Log("EndPage"); }
+  int EndDoc() override {
+    Log("EndDoc");
+    if (refuse_) throw SpoolerError("The printer refused the job: queue closed");
+    log_->jobs.push_back(title_);
+    return log_->next_job_id++;
+  }
+  void AbortDoc() override { Log("AbortDoc"); }
+  void Reset(const DeviceSettings& settings) override {
+    settings_ = settings;
+    Log("Reset");
+  }
+
+ private:
+  void Log(std::string line) { log_->calls.push_back(std::move(line)); }
+  static std::string Rect(const SurfaceRect& r) {
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + ")";
+  }
+  std::string Justified() const {
+    return breaks_ > 0 ? " justify " + std::to_string(extra_) + "/" + std::to_string(breaks_) : "";
+  }
+  int Width(std::string_view text) const {
+    int w = static_cast<int>(text.size()) * advance_;
+    if (breaks_ > 0 && text.find(' ') != std::string_view::npos) w += extra_;
+    return w;
+  }
+  // Where a tabbed text ends, tab stops counted from `origin`.
+  int Expand(std::string_view text, const std::vector<int>& tabs, int origin) const {
+    int spacing = tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * advance_;
+    int at = origin;
+    size_t start = 0;
+    while (true) {
+      size_t tab = text.find('\t', start);
+      at += Width(text.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+      if (tab == std::string_view::npos) return at;
+      int next = -1;
+      if (tabs.size() > 1) {
+        for (int t : tabs) {
+          if (t > at) {
+            next = t;
+            break;
+          }
+        }
+      }
+      at = next >= 0 ? next : (at / spacing + 1) * spacing;
+      start = tab + 1;
+    }
+  }
+
+  std::shared_ptr<SurfaceLog> log_;
+  PrinterCapabilities caps_;
+  DeviceSettings settings_;
+  bool printing_;
+  int advance_;
+  int external_leading_;
+  bool refuse_;
+  SurfaceFont font_;
+  int extra_ = 0;
+  int breaks_ = 0;
+  std::string title_;
+};
+
+}  // namespace
+
+DoublePrinter CardPrinter(const std::string& name) {
+  DoublePrinter p;
+  p.entry = PrinterEntry{name, name, "file:/dev/null", true};
+  PrinterCapabilities& c = p.capabilities;
+  c.paper_names = {"CR80 2.13 x 3.38 in"};
+  c.papers = {257};
+  c.paper_sizes = {{540, 857}};
+  c.paper_areas = {PaperArea{53975, 85725, k25At300, k25At300, k25At300, k25At300}};
+  c.bin_names = {"Card Hopper", "Manual Card Feed"};
+  c.bins = {7, 4};
+  c.copies_max = 1;
+  c.color = true;
+  c.dpi_x = c.dpi_y = 300;
+  DeviceSettings d;
+  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
+             DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource;
+  d.paper_size = 257;
+  d.default_source = 7;
+  p.defaults = d;
+  return p;
+}
+
+DoublePrinter WidePrinter(const std::string& name) {
+  DoublePrinter p;
+  p.entry = PrinterEntry{name, name, "ipp://office.example/ipp/print", false};
+  PrinterCapabilities& c = p.capabilities;
+  c.paper_names = {"US Letter", "A4"};
+  c.papers = {1, 9};
+  c.paper_sizes = {{2159, 2794}, {2100, 2970}};
+  const int32_t m = 2 * k25At300;  // 50 pixels at 600 dpi across, 25 at 300 down
+  c.paper_areas = {PaperArea{215900, 279400, m / 2, m / 2, m / 2, m / 2},
+                   PaperArea{210000, 297000, m / 2, m / 2, m / 2, m / 2}};
+  c.bin_names = {"Tray 1", "Tray 2", "Tray 3"};
+  c.bins = {1, 2, 257};
+  c.copies_max = 999;
+  c.color = false;
+  c.dpi_x = 600;
+  c.dpi_y = 300;
+  DeviceSettings d;
+  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
+             DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource;
+  d.paper_size = 9;
+  d.default_source = 1;
+  p.defaults = d;
+  return p;
+}
+
+DoublePrinter SilentPrinter(const std::string& name) {
+  DoublePrinter p;
+  p.entry = PrinterEntry{name, name, "", true};
+  return p;
+}
+
+std::vector<PrinterEntry> SpoolerDouble::Printers() {
+  if (unreachable) throw SpoolerError("No CUPS server answers");
+  std::vector<PrinterEntry> out;
+  for (const DoublePrinter& p : printers) out.push_back(p.entry);
+  return out;
+}
+
+const DoublePrinter* SpoolerDouble::Find(const std::string& device) const {
+  for (const DoublePrinter& p : printers) {
+    if (p.entry.device == device) return &p;
+  }
+  return nullptr;
+}
+
+PrinterCapabilities SpoolerDouble::Capabilities(const std::string& device) {
+  ++capability_queries;
+  const DoublePrinter* p = Find(device);
+  if (p == nullptr) throw SpoolerError("The printer \"" + device + "\" is not installed");
+  if (p->fail_capabilities) throw SpoolerError("The printer \"" + device + "\" does not answer");
+  return p->capabilities;
+}
+
+std::unique_ptr<PrinterHandle> SpoolerDouble::OpenPrinter(const std::string& device) {
+  if (Find(device) == nullptr) return nullptr;
+  return std::make_unique<DoubleHandle>(device);
+}
+
+std::optional<DeviceSettings> SpoolerDouble::DefaultSettings(const PrinterHandle& printer) {
+  const DoublePrinter* p = Find(printer.Device());
+  return p ? p->defaults : std::nullopt;
+}
+
+SurfaceMetrics MetricsOf(const PrinterCapabilities& c, const DeviceSettings& s) {
+  SurfaceMetrics m;
+  m.dpi_x = c.dpi_x > 0 ? c.dpi_x : 300;
+  m.dpi_y = c.dpi_y > 0 ? c.dpi_y : 300;
+  PaperArea a{215900, 279400, 0, 0, 0, 0};
+  if (s.Has(DeviceSettings::fmPaperWidth) && s.Has(DeviceSettings::fmPaperLength) && s.paper_width > 0 &&
+      s.paper_length > 0) {
+    a = PaperArea{s.paper_width * 100, s.paper_length * 100, 0, 0, 0, 0};
+  } else {
+    auto it = std::find(c.papers.begin(), c.papers.end(), static_cast<uint16_t>(s.paper_size));
+    size_t i = it != c.papers.end() ? static_cast<size_t>(it - c.papers.begin()) : 0;
+    if (i < c.paper_areas.size()) a = c.paper_areas[i];
+  }
+  if (s.Has(DeviceSettings::fmOrientation) && s.orientation == 2) {
+    a = PaperArea{a.height, a.width, a.top, a.right, a.bottom, a.left};
+  }
+  m.physical_width = Pixels(a.width, m.dpi_x);
+  m.physical_height = Pixels(a.height, m.dpi_y);
+  m.offset_x = Pixels(a.left, m.dpi_x);
+  m.offset_y = Pixels(a.top, m.dpi_y);
+  m.printable_width = m.physical_width - m.offset_x - Pixels(a.right, m.dpi_x);
+  m.printable_height = m.physical_height - m.offset_y - Pixels(a.bottom, m.dpi_y);
+  return m;
+}
+
+std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::Create(const std::string& device,
+                                                             const DeviceSettings* settings, bool printing) {
+  const DoublePrinter* p = spooler_.Find(device);
+  if (p == nullptr || p->fail_surfaces) return nullptr;
+  ++created;
+  DeviceSettings s = settings ? *settings : p->defaults.value_or(DeviceSettings{});
+  log->calls.push_back(std::string(printing ? "CreatePrintingContext " : "CreateInformationContext ") + device);
+  return std::make_unique<RecordingSurface>(log, p->capabilities, s, printing, advance, external_leading,
+                                            refuse_jobs);
+}
+
+std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::CreateInformationContext(const std::string& device,
+                                                                               const DeviceSettings* settings) {
+  return Create(device, settings, false);
+}
+
+std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::CreatePrintingContext(const std::string& device,
+                                                                            const DeviceSettings* settings) {
+  return Create(device, settings, true);
+}
+
+}  // namespace parvel::platform::doubles

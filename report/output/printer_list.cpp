@@ -1,0 +1,133 @@
+#include "report/output/printer_list.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+
+#include "platform/services.h"
+
+namespace parvel::report {
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::function<void()>& Releaser() {
+  static std::function<void()> releaser;
+  return releaser;
+}
+
+}  // namespace
+
+TppPrinterList::TppPrinterList() : TppPrinterList(platform::Find<platform::Spooler>()) {}
+
+TppPrinterList::TppPrinterList(platform::Spooler* spooler) : spooler_(spooler) { Build(); }
+
+TppPrinterList::~TppPrinterList() = default;
+
+void TppPrinterList::Build() {
+  entries_.clear();
+  names_.clear();
+  names_ = {"Default", "Screen"};
+  entries_.push_back(std::make_unique<TppPrinterInfo>("Default", true, std::nullopt, std::nullopt, std::nullopt));
+  entries_.push_back(std::make_unique<TppScreenPrinterInfo>());
+  if (spooler_ != nullptr) {
+    std::vector<platform::PrinterEntry> printers;
+    try {
+      printers = spooler_->Printers();
+    } catch (const std::exception&) {
+      printers.clear();  // an unreachable spooler leaves the two pseudo entries
+    }
+    for (const platform::PrinterEntry& p : printers) {
+      names_.push_back(p.name);
+      entries_.push_back(std::make_unique<TppPrinterInfo>(p.name, p.is_local, p.port, p.device, std::nullopt));
+    }
+  }
+  ReadDefaultPrinter();
+}
+
+TppPrinterInfo* TppPrinterList::Entry(int index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return entries_[static_cast<size_t>(index)].get();
+}
+
+TppPrinterInfo* TppPrinterList::Find(const std::string& name) const {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (SameText(names_[i], name)) return entries_[i].get();
+  }
+  return nullptr;
+}
+
+std::string TppPrinterList::ReadDefaultPrinter() {
+  // The spooler names the default queue directly; no "device,driver,port" text to cut.
+  std::string device;
+  if (spooler_ != nullptr) {
+    try {
+      device = spooler_->DefaultPrinterDevice();
+    } catch (const std::exception&) {
+      device.clear();
+    }
+  }
+  if (device.empty()) device = "Screen";
+  default_printer_name_ = PrinterNameForDevice(device);
+  return default_printer_name_;
+}
+
+std::string TppPrinterList::PrinterNameForDevice(const std::string& device) const {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const auto& d = entries_[i]->Device();
+    if (d && *d == device) return names_[i];
+  }
+  return {};
+}
+
+TppPrinterInfo* TppPrinterList::GetPrinterInfo(const std::string& name) const {
+  TppPrinterInfo* found = Find(name == "Default" ? default_printer_name_ : name);
+  if (found == nullptr) {
+    if (size_t on = name.find(" on"); on != std::string::npos) {
+      std::string printer = PrinterNameForDevice(name.substr(0, on));
+      if (!printer.empty()) found = Find(printer);
+    }
+  }
+  if (found == nullptr) found = Find(default_printer_name_);
+  return found;
+}
+
+std::recursive_mutex& PrinterListLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+void SetDefaultPrinterReleaser(std::function<void()> releaser) {
+  std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
+  Releaser() = std::move(releaser);
+}
+
+TppPrinterList& PrinterList() {
+  static std::atomic<TppPrinterList*> shared{nullptr};
+  static std::unique_ptr<TppPrinterList> owner;
+  if (TppPrinterList* list = shared.load(std::memory_order_acquire)) return *list;
+  std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
+  if (TppPrinterList* list = shared.load(std::memory_order_relaxed)) return *list;
+  if (Releaser()) Releaser()();
+  owner = std::make_unique<TppPrinterList>();
+  shared.store(owner.get(), std::memory_order_release);
+  return *owner;
+}
+
+TppPrinterInfo& NoPrinterInstalledInfo() {
+  static std::atomic<TppPrinterInfo*> shared{nullptr};
+  static std::unique_ptr<TppPrinterInfo> owner;
+  if (TppPrinterInfo* info = shared.load(std::memory_order_acquire)) return *info;
+  std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
+  if (TppPrinterInfo* info = shared.load(std::memory_order_relaxed)) return *info;
+  owner = std::make_unique<TppPrinterInfo>("No Printer Installed", true, std::string(), std::string("None"),
+                                           std::string("None"));
+  shared.store(owner.get(), std::memory_order_release);
+  return *owner;
+}
+
+}  // namespace parvel::report

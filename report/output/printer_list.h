@@ -1,0 +1,60 @@
+#pragma once
+// The engine's list of the machine's printers: "Default", "Screen", then the spooler's
+// printers in its order. The program shares one list, built once; tests build their own
+// against a spooler of their choosing.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/spooler.h"
+#include "report/output/printer_info.h"
+
+namespace parvel::report {
+
+class TppPrinterList {
+ public:
+  // Builds from the installed spooler (none: only the two pseudo entries).
+  TppPrinterList();
+  explicit TppPrinterList(platform::Spooler* spooler);
+  ~TppPrinterList();
+  TppPrinterList(const TppPrinterList&) = delete;
+  TppPrinterList& operator=(const TppPrinterList&) = delete;
+
+  int Count() const { return static_cast<int>(entries_.size()); }
+  const std::vector<std::string>& PrinterNames() const { return names_; }
+  TppPrinterInfo* Entry(int index) const;
+
+  // "Default" is the default printer's entry, "default" the pseudo entry itself; a name that is
+  // not installed gives the default printer's entry, or none.
+  TppPrinterInfo* GetPrinterInfo(const std::string& name) const;
+  // Asks the spooler again and stores the answer in DefaultPrinterName.
+  std::string ReadDefaultPrinter();
+  // The first entry whose device is exactly `device`, or empty.
+  std::string PrinterNameForDevice(const std::string& device) const;
+  const std::string& DefaultPrinterName() const { return default_printer_name_; }
+
+ private:
+  void Build();
+  TppPrinterInfo* Find(const std::string& name) const;
+
+  platform::Spooler* spooler_;
+  std::vector<std::string> names_;
+  std::vector<std::unique_ptr<TppPrinterInfo>> entries_;
+  std::string default_printer_name_;
+};
+
+// The one lock of the process around the first creation of the shared printer objects.
+std::recursive_mutex& PrinterListLock();
+
+// The shared list, built on first use from the installed spooler and never rebuilt.
+TppPrinterList& PrinterList();
+
+// Called when the shared list is built, so the shared default printer wrapper is freed first.
+void SetDefaultPrinterReleaser(std::function<void()> releaser);
+
+// The placeholder entry "No Printer Installed" (device and driver "None", empty port).
+TppPrinterInfo& NoPrinterInstalledInfo();
+
+}  // namespace parvel::report

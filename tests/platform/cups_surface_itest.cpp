@@ -1,0 +1,244 @@
+// The CUPS spooler and the PDF drawing surface against a private cupsd.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/linux/cups_spooler.h"
+#include "platform/linux/qt_drawing_surface.h"
+#include "tests/support/cups_server.h"
+
+namespace {
+
+using namespace parvel::platform;
+using namespace parvel::platform::linux_os;
+using parvel::testing::CupsEnvironment;
+using parvel::testing::CupsServer;
+using parvel::testing::kPointsPerMm;
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
+
+class CupsSurfaceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CupsServer& server = CupsEnvironment::Server();
+    server.AddQueue("card", "card_cr80.ppd");
+    server.AddQueue("office", "office.ppd");
+    server.AddQueue("card_landscape", "card_landscape.ppd");
+  }
+  static CupsServer& Server() { return CupsEnvironment::Server(); }
+
+  // The card paper of the card printer, landscape, as the printer wrapper writes the record.
+  static DeviceSettings CardLandscape(const PrinterCapabilities& caps) {
+    DeviceSettings s;
+    s.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
+               DeviceSettings::fmDuplex;
+    s.orientation = 2;
+    s.paper_size = static_cast<int16_t>(caps.papers.at(0));
+    return s;
+  }
+
+  CupsSpooler spooler;
+  QtSurfaceFactory surfaces{spooler};
+};
+
+TEST_F(CupsSurfaceTest, ReportsQueuesWithTheirDevicePortAndLocality) {
+  std::vector<PrinterEntry> printers = spooler.Printers();
+  std::vector<std::string> names;
+  for (const PrinterEntry& p : printers) names.push_back(p.name);
+  EXPECT_NE(std::find(names.begin(), names.end(), "card"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "office"), names.end());
+  for (const PrinterEntry& p : printers) {
+    EXPECT_EQ(p.device, p.name);
+    EXPECT_EQ(p.port, "file:" + Server().OutputOf(p.name).string());
+    EXPECT_TRUE(p.is_local);
+  }
+}
+
+TEST_F(CupsSurfaceTest, CardPrinterReportsPpdPapersInPortraitTermsWithMargins) {
+  for (const char* device : {"card", "card_landscape"}) {
+    SCOPED_TRACE(device);
+    PrinterCapabilities caps = spooler.Capabilities(device);
+    ASSERT_EQ(caps.paper_names.size(), 2u);
+    EXPECT_EQ(caps.paper_names[0], "CR80 2.13 x 3.38 in");
+    EXPECT_EQ(caps.paper_names[1], "CR79 2.05 x 3.30 in");
+    // Not in the platform's table: numbered from 257 in the printer's order.
+    EXPECT_EQ(caps.papers, (std::vector<uint16_t>{257, 258}));
+    EXPECT_EQ(caps.paper_sizes[0], std::make_pair(540, 857));
+    EXPECT_EQ(caps.paper_sizes[1], std::make_pair(522, 840));
+    EXPECT_NEAR(caps.paper_areas[0].left, 2117, 1);
+    EXPECT_NEAR(caps.paper_areas[0].bottom, 2117, 1);
+    EXPECT_EQ(caps.bin_names, (std::vector<std::string>{"Card Hopper", "Manual Card Feed"}));
+    EXPECT_EQ(caps.bins, (std::vector<uint16_t>{7, 4}));
+    EXPECT_EQ(caps.dpi_x, 300);
+    EXPECT_EQ(caps.dpi_y, 300);
+    EXPECT_TRUE(caps.color);
+  }
+}
+
+TEST_F(CupsSurfaceTest, OfficePrinterNumbersKnownSizesAndTrays) {
+  PrinterCapabilities caps = spooler.Capabilities("office");
+  EXPECT_EQ(caps.paper_names, (std::vector<std::string>{"US Letter", "A4"}));
+  EXPECT_EQ(caps.papers, (std::vector<uint16_t>{1, 9}));
+  EXPECT_EQ(caps.paper_sizes[1], std::make_pair(2099, 2970));
+  EXPECT_EQ(caps.bin_names, (std::vector<std::string>{"Tray 1", "Tray 2", "Tray 3"}));
+  EXPECT_EQ(caps.bins, (std::vector<uint16_t>{1, 2, 257}));
+  EXPECT_EQ(caps.dpi_x, 600);
+  EXPECT_FALSE(caps.color);
+  EXPECT_GT(caps.copies_max, 2);
+
+  auto handle = spooler.OpenPrinter("office");
+  ASSERT_NE(handle, nullptr);
+  std::optional<DeviceSettings> defaults = spooler.DefaultSettings(*handle);
+  ASSERT_TRUE(defaults.has_value());
+  EXPECT_EQ(defaults->paper_size, 9);  // the PPD's default, A4
+  EXPECT_EQ(defaults->default_source, 1);
+  EXPECT_EQ(spooler.OpenPrinter("no-such-queue"), nullptr);
+}
+
+TEST_F(CupsSurfaceTest, InformationContextGivesCardMetricsInBothOrientations) {
+  PrinterCapabilities caps = spooler.Capabilities("card");
+  DeviceSettings landscape = CardLandscape(caps);
+  auto ic = surfaces.CreateInformationContext("card", &landscape);
+  ASSERT_NE(ic, nullptr);
+  EXPECT_FALSE(ic->IsPrinting());
+  SurfaceMetrics m = ic->Metrics();
+  EXPECT_EQ(m.dpi_x, 300);
+  EXPECT_EQ(m.physical_width, 1013);  // 243 pt
+  EXPECT_EQ(m.physical_height, 638);  // 153 pt
+  EXPECT_EQ(m.offset_x, 25);          // 6 pt
+  EXPECT_EQ(m.offset_y, 25);
+  EXPECT_EQ(m.printable_width, 1013 - 50);
+
+  DeviceSettings portrait = landscape;
+  portrait.orientation = 1;
+  ic->Reset(portrait);
+  EXPECT_EQ(ic->Metrics().physical_width, 638);
+  EXPECT_EQ(ic->Metrics().physical_height, 1013);
+
+  ic->SetFont(SurfaceFont{"DejaVu Sans", -38});
+  SurfaceTextMetrics tm = ic->TextMetrics();
+  EXPECT_GT(tm.ascent, 30);
+  EXPECT_GT(tm.height, tm.ascent);
+  int wide = ic->TextExtent("WWWW");
+  EXPECT_GT(wide, ic->TextExtent("iiii"));
+  EXPECT_EQ(ic->TabbedTextExtent("WWWW", {}) & 0xFFFF, static_cast<uint32_t>(wide));
+  EXPECT_EQ(ic->TabbedTextExtent("a\tb", {200}) & 0xFFFF, 200u + static_cast<uint32_t>(ic->TextExtent("b")));
+  EXPECT_EQ(ic->TabbedTextExtent("a", {}) >> 16, static_cast<uint32_t>(tm.height));
+  // Justification spreads its extra pixels over the counted blanks, until it is reset.
+  int plain = ic->TextExtent("a b c d");
+  ic->SetTextJustification(30, 3);
+  EXPECT_EQ(ic->TextExtent("a b c d"), plain + 30);
+  ic->SetTextJustification(0, 0);
+  EXPECT_EQ(ic->TextExtent("a b c d"), plain);
+}
+
+TEST_F(CupsSurfaceTest, JobReachesQueueWithItsSettingsAndTextWhereDrawn) {
+  PrinterCapabilities caps = spooler.Capabilities("card");
+  DeviceSettings landscape = CardLandscape(caps);
+  auto dc = surfaces.CreatePrintingContext("card", &landscape);
+  ASSERT_NE(dc, nullptr);
+  ASSERT_TRUE(dc->IsPrinting());
+  dc->StartDoc("Report");
+  dc->StartPage();
+  dc->SetFont(SurfaceFont{"DejaVu Sans", -40});
+  int ascent = dc->TextMetrics().ascent;
+  dc->TextOut(100, 50, SurfaceRect{0, 0, 900, 500}, "PARVEL");
+  dc->TextOut(400, 300, SurfaceRect{0, 0, 900, 500}, "CARD");
+  dc->EndPage();
+  int job = dc->EndDoc();
+  ASSERT_GT(job, 0);
+
+  parvel::testing::JobRecord record = Server().WaitForJob(job);
+  EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
+  EXPECT_EQ(record.attributes["job-name"], "Report");
+  EXPECT_EQ(record.attributes["media"], "custom_53.98x85.73mm_53.98x85.73mm");
+  EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
+  EXPECT_EQ(record.attributes["copies"], "1");
+
+  std::vector<parvel::testing::PdfPage> pages = parvel::testing::ReadPdf(Server().OutputOf("card"));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_NEAR(pages[0].width, 243.0, 0.2 * kPointsPerMm);
+  EXPECT_NEAR(pages[0].height, 153.0, 0.2 * kPointsPerMm);
+  ASSERT_EQ(pages[0].words.size(), 2u);
+  // Pixels from the printable area's corner, shifted by the 25-pixel offsets, at 300 dpi.
+  auto points = [](int pixels) { return pixels * 72.0 / 300.0; };
+  const auto& parvel_word = pages[0].words[0];
+  EXPECT_EQ(parvel_word.text, "PARVEL");
+  EXPECT_NEAR(parvel_word.x_min, points(125), 0.2 * kPointsPerMm);
+  EXPECT_NEAR(parvel_word.y_min, points(75), 0.2 * kPointsPerMm) << "ascent " << ascent;
+  EXPECT_EQ(pages[0].words[1].text, "CARD");
+  EXPECT_NEAR(pages[0].words[1].x_min, points(425), 0.2 * kPointsPerMm);
+  EXPECT_NEAR(pages[0].words[1].y_min, points(325), 0.2 * kPointsPerMm);
+}
+
+// Draws one line on one page and ends the document.
+int PrintOnePage(DrawingSurface& dc) {
+  dc.StartDoc("Report");
+  dc.StartPage();
+  dc.TextOut(10, 10, SurfaceRect{0, 0, 500, 100}, "x");
+  dc.EndPage();
+  return dc.EndDoc();
+}
+
+TEST_F(CupsSurfaceTest, RefusedJobRaisesWithCupsMessage) {
+  Server().RejectJobs("office");
+  auto dc = surfaces.CreatePrintingContext("office", nullptr);
+  ASSERT_NE(dc, nullptr);
+  try {
+    PrintOnePage(*dc);
+    ADD_FAILURE() << "a refused job was reported as printed";
+  } catch (const SpoolerError& e) {
+    EXPECT_NE(std::string(e.what()).find("not accepting jobs"), std::string::npos) << e.what();
+  }
+  Server().RejectJobs("office", false);
+  EXPECT_GT(PrintOnePage(*dc), 0);  // the surface is usable again after a refusal
+}
+
+TEST_F(CupsSurfaceTest, PrinterDeletedBeforeTheJobEndsRaisesNamingIt) {
+  Server().AddQueue("doomed", "card_cr80.ppd");
+  auto dc = surfaces.CreatePrintingContext("doomed", nullptr);
+  ASSERT_NE(dc, nullptr);
+  Server().DeleteQueue("doomed");
+  try {
+    PrintOnePage(*dc);
+    ADD_FAILURE() << "a job for a deleted printer was reported as printed";
+  } catch (const SpoolerError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"doomed\""), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(surfaces.CreatePrintingContext("doomed", nullptr), nullptr);
+  EXPECT_EQ(surfaces.CreateInformationContext("doomed", nullptr), nullptr);
+  EXPECT_THROW(spooler.Capabilities("doomed"), SpoolerError);
+}
+
+TEST_F(CupsSurfaceTest, EachPageTakesItsOwnPaperSize) {
+  PrinterCapabilities caps = spooler.Capabilities("office");
+  DeviceSettings letter;
+  letter.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmDuplex;
+  letter.paper_size = 1;
+  letter.duplex = 2;
+  auto dc = surfaces.CreatePrintingContext("office", &letter);
+  ASSERT_NE(dc, nullptr);
+  dc->StartDoc("Two sizes");
+  dc->StartPage();
+  dc->EndPage();
+  DeviceSettings a4 = letter;
+  a4.paper_size = 9;
+  dc->Reset(a4);
+  dc->StartPage();
+  dc->EndPage();
+  int job = dc->EndDoc();
+  parvel::testing::JobRecord record = Server().WaitForJob(job);
+  EXPECT_EQ(record.state, 9);
+  EXPECT_EQ(record.attributes["media"], "iso_a4_210x297mm");
+  EXPECT_EQ(record.attributes["sides"], "two-sided-long-edge");
+  EXPECT_EQ(record.attributes["media-source"], "");  // CUPS names no default source
+  auto pages = parvel::testing::ReadPdf(Server().OutputOf("office"));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_NEAR(pages[0].width, 612, 0.5);
+  EXPECT_NEAR(pages[0].height, 792, 0.5);
+  EXPECT_NEAR(pages[1].width, 595, 0.5);
+  EXPECT_NEAR(pages[1].height, 842, 0.5);
+}
+
+}  // namespace

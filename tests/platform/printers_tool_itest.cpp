@@ -1,0 +1,47 @@
+// parvel-printers against the private cupsd, and without any server.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/cups_server.h"
+
+#ifndef PARVEL_PRINTERS_TOOL
+#error "PARVEL_PRINTERS_TOOL must name the built parvel-printers"
+#endif
+
+namespace {
+
+using parvel::testing::CupsEnvironment;
+using parvel::testing::CupsServer;
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
+
+TEST(PrintersTool, PrintsTheListAsTheEngineSeesIt) {
+  CupsServer& server = CupsEnvironment::Server();
+  server.AddQueue("card", "card_cr80.ppd");
+  server.AddQueue("office", "office.ppd");
+  server.SetDefault("card");
+  std::string out;
+  ASSERT_EQ(CupsServer::Run({PARVEL_PRINTERS_TOOL}, &out), 0) << out;
+  EXPECT_NE(out.find("Printer list:\n  Default\n  Screen\n  card\n  office\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Default printer: card\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    257  CR80 2.13 x 3.38 in  54.0 x 85.7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    7  Default\n    7  Card Hopper\n    4  Manual Card Feed\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Resolution: 300 x 300 dpi\n  Physical offsets: 25, 25 pixels"), std::string::npos) << out;
+  EXPECT_NE(out.find("Card 85.7 x 54.0 mm landscape: \"CR80 2.13 x 3.38 in\" (number 257)"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("    9  A4  209.9 x 297.0\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("no paper of this size; prints as \"Custom\""), std::string::npos) << out;
+}
+
+TEST(PrintersTool, SaysSoAndFailsWhenNoServerAnswers) {
+  std::string missing = (CupsEnvironment::Server().Folder() / "nobody.sock").string();
+  std::string out;
+  int rc = CupsServer::Run({"env", "CUPS_SERVER=" + missing, PARVEL_PRINTERS_TOOL}, &out);
+  EXPECT_EQ(rc, 1);
+  EXPECT_NE(out.find("no CUPS server answers"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Printer list:"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The printer wrapper against a private cupsd: a card job through BeginDoc/NewPage/EndDoc
+// reaches the queue as it was set up, and a printer that goes away fails clearly.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/linux/cups_spooler.h"
+#include "platform/linux/qt_drawing_surface.h"
+#include "platform/linux/qt_screen_surface.h"
+#include "platform/services.h"
+#include "report/model/errors.h"
+#include "report/output/printer.h"
+#include "report/output/printer_list.h"
+#include "tests/support/cups_server.h"
+
+namespace parvel::report {
+namespace {
+
+using parvel::testing::CupsEnvironment;
+using parvel::testing::kPointsPerMm;
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
+
+// The shared printer list keeps the spooler it was built from: these live as long as it.
+struct Services {
+  platform::linux_os::CupsSpooler spooler;
+  platform::linux_os::QtSurfaceFactory surfaces{spooler};
+  platform::linux_os::QtScreenSurfaceFactory screen;
+};
+
+class PrinterCupsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static bool ready = false;
+    if (ready) return;
+    ready = true;
+    CupsEnvironment::Server().AddQueue("card", "card_cr80.ppd");
+    CupsEnvironment::Server().AddQueue("gone", "card_cr80.ppd");
+    static Services services;
+    platform::Install<platform::Spooler>(&services.spooler);
+    platform::Install<platform::SurfaceFactory>(&services.surfaces);
+    platform::Install<platform::ScreenSurfaceFactory>(&services.screen);
+    PrinterList();  // built now, with both queues
+  }
+};
+
+TEST_F(PrinterCupsTest, CardJobReachesTheQueueWithItsSetupAndText) {
+  TppPrinterSetup setup;
+  setup.SetPrinterName("card");
+  setup.SetUnits(utMillimeters);
+  setup.SetPaperName("CR80 2.13 x 3.38 in");
+  setup.SetOrientation(poLandscape);
+  setup.SetMarginLeft(0);
+  setup.SetMarginTop(0);
+  setup.SetDocumentName("Report");
+  ASSERT_EQ(setup.PrinterName(), "card");
+
+  TppPrinter printer;
+  printer.SetPrinterSetup(setup);
+  ASSERT_EQ(printer.PrinterName(), "card");
+  // The card paper goes to the queue by its number, not as a custom size.
+  ASSERT_NE(printer.DevMode(), nullptr);
+  EXPECT_FALSE(printer.DevMode()->Has(platform::DeviceSettings::fmPaperWidth));
+  printer.BeginDoc();
+  printer.NewPage();
+  printer.Canvas().SetFont(TppFont("DejaVu Sans", 10));
+  const int x = 100;
+  const int y = 150;
+  printer.Canvas().TextRect({0, 0, 900, 500}, x, y, "PARVEL");
+  printer.EndDoc();
+  ASSERT_GT(printer.JobId(), 0);
+
+  parvel::testing::JobRecord record = CupsEnvironment::Server().WaitForJob(printer.JobId());
+  EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
+  EXPECT_EQ(record.attributes["job-name"], "Report");
+  EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
+  EXPECT_NE(record.attributes["media"].find("53.98x85.73mm"), std::string::npos) << record.attributes["media"];
+
+  std::vector<parvel::testing::PdfPage> pages = parvel::testing::ReadPdf(CupsEnvironment::Server().OutputOf("card"));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_NEAR(pages[0].width, 85.7 * kPointsPerMm, 0.2 * kPointsPerMm);
+  EXPECT_NEAR(pages[0].height, 54.0 * kPointsPerMm, 0.2 * kPointsPerMm);
+  ASSERT_EQ(pages[0].words.size(), 1u);
+  EXPECT_EQ(pages[0].words[0].text, "PARVEL");
+  // Device pixels count from the printable area's corner.
+  auto points = [](int pixels) { return pixels * 72.0 / 300.0; };
+  EXPECT_NEAR(pages[0].words[0].x_min, points(printer.OffsetX() + x), 0.2 * kPointsPerMm);
+  EXPECT_NEAR(pages[0].words[0].y_min, points(printer.OffsetY() + y), 0.2 * kPointsPerMm);
+}
+
+TEST_F(PrinterCupsTest, PrinterDeletedAfterSelectionFailsAtTheJob) {
+  TppPrinter printer;
+  printer.SetPrinterName("gone");
+  ASSERT_EQ(printer.PrinterName(), "gone");
+  ASSERT_NE(printer.Handle(), nullptr);
+  CupsEnvironment::Server().DeleteQueue("gone");
+  EXPECT_THROW(
+      {
+        printer.BeginDoc();
+        printer.NewPage();
+        printer.Canvas().TextRect({0, 0, 100, 100}, 0, 0, "lost");
+        printer.EndDoc();
+      },
+      EPrintError);
+  EXPECT_FALSE(printer.Printing());
+}
+
+}  // namespace
+}  // namespace parvel::report

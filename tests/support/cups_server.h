@@ -1,0 +1,76 @@
+#pragma once
+// A private CUPS server for integration tests: its own folders under a temporary folder, a Unix
+// socket only, queues from the PPDs in tests/fixtures writing each job to a file. It never
+// touches the machine's own CUPS.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace parvel::testing {
+
+struct JobRecord {
+  int state = 0;  // IPP job-state: 9 completed, 8 aborted, 7 canceled
+  std::map<std::string, std::string> attributes;  // job-name, media, orientation-requested, ...
+};
+
+struct PdfWord {
+  double x_min = 0, y_min = 0, x_max = 0, y_max = 0;  // points from the page's top-left
+  std::string text;
+};
+
+struct PdfPage {
+  double width = 0, height = 0;  // points
+  std::vector<PdfWord> words;
+};
+
+class CupsServer {
+ public:
+  // Starts cupsd and points libcups (CUPS_SERVER, cupsSetServer) at it; throws on failure.
+  CupsServer();
+  ~CupsServer();
+  CupsServer(const CupsServer&) = delete;
+  CupsServer& operator=(const CupsServer&) = delete;
+
+  const std::string& Socket() const { return socket_; }
+  const std::filesystem::path& Folder() const { return root_; }
+
+  // Adds an enabled queue from tests/fixtures/<ppd> (a raw queue for an empty name); answers the file its jobs are written to.
+  std::filesystem::path AddQueue(const std::string& name, const std::string& ppd);
+  void SetDefault(const std::string& name);
+  void RejectJobs(const std::string& name, bool reject = true);
+  void DeleteQueue(const std::string& name);
+  std::filesystem::path OutputOf(const std::string& name) const;
+
+  // Waits (at most `seconds`) until the job has ended and answers its attributes.
+  JobRecord WaitForJob(int job_id, double seconds = 20) const;
+
+  // Runs a program with the server's environment; answers its exit code, output in `out`.
+  static int Run(const std::vector<std::string>& argv, std::string* out = nullptr);
+
+ private:
+  void Stop();
+  std::filesystem::path root_;
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+// The words and page sizes of a PDF as `pdftotext -bbox` reads them.
+std::vector<PdfPage> ReadPdf(const std::filesystem::path& pdf);
+
+// One server for the whole test program, started before the first test and always stopped.
+class CupsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+  static CupsServer& Server();
+};
+
+constexpr double kPointsPerMm = 72.0 / 25.4;
+
+}  // namespace parvel::testing

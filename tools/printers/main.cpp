@@ -1,0 +1,119 @@
+// parvel-printers: prints the printer list as the report engine sees it, so a user can learn
+// what to write in the agent's printer setting and whether the card paper is matched.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include <QGuiApplication>
+
+#include "platform/linux/cups_spooler.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/qt_drawing_surface.h"
+#include "platform/services.h"
+#include "report/output/printer_list.h"
+
+namespace {
+
+using namespace parvel;
+
+// The CR80 card, 85.7 by 54.0 mm in landscape, in tenths of a millimetre as paper lists hold it.
+constexpr int kCardWidth = 857;
+constexpr int kCardHeight = 540;
+
+int ToInt(const std::string& text) {
+  try {
+    return std::stoi(text);
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+std::string Millimetres(const std::string& tenths) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", ToInt(tenths) / 10.0);
+  return buf;
+}
+
+// Position of the paper the card resolves to: its size against the printer's papers within
+// 1 mm, either way round; -1 when none matches (the card then prints on "Custom").
+int CardPaper(const report::TppPrinterCapabilities& caps) {
+  for (bool turned : {false, true}) {
+    int w = turned ? kCardWidth : kCardHeight;
+    int h = turned ? kCardHeight : kCardWidth;
+    for (size_t i = 0; i < caps.PaperNames.size() && i < caps.PaperWidths.size() && i < caps.PaperHeights.size();
+         ++i) {
+      if (caps.PaperNames[i] == "Custom") continue;
+      if (std::abs(ToInt(caps.PaperWidths[i]) - w) <= 10 && std::abs(ToInt(caps.PaperHeights[i]) - h) <= 10) {
+        return static_cast<int>(i);
+      }
+    }
+  }
+  return -1;
+}
+
+void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) {
+  std::cout << "\nPrinter \"" << info.Name() << "\"";
+  if (info.Device()) std::cout << " (device " << *info.Device();
+  if (info.Port() && !info.Port()->empty()) std::cout << ", port " << *info.Port();
+  std::cout << (info.IsLocal() ? ", local" : ", network") << ")\n";
+  report::TppPrinterCapabilities& caps = info.GetCapabilities();
+  std::cout << "  Papers (number, name, width x height mm):\n";
+  for (size_t i = 0; i < caps.PaperNames.size(); ++i) {
+    std::cout << "    " << (i < caps.Papers.size() ? caps.Papers[i] : "?") << "  " << caps.PaperNames[i] << "  "
+              << (i < caps.PaperWidths.size() ? Millimetres(caps.PaperWidths[i]) : "?") << " x "
+              << (i < caps.PaperHeights.size() ? Millimetres(caps.PaperHeights[i]) : "?") << "\n";
+  }
+  std::cout << "  Bins (number, name):\n";
+  for (size_t i = 0; i < caps.BinNames.size(); ++i) {
+    std::cout << "    " << (i < caps.Bins.size() ? caps.Bins[i] : "?") << "  " << caps.BinNames[i] << "\n";
+  }
+  int card = CardPaper(caps);
+  platform::DeviceSettings settings;
+  settings.fields = platform::DeviceSettings::fmOrientation;
+  if (card >= 0) {
+    settings.fields |= platform::DeviceSettings::fmPaperSize;
+    settings.orientation = 2;
+    settings.paper_size = static_cast<int16_t>(ToInt(caps.Papers[static_cast<size_t>(card)]));
+  }
+  if (auto ic = info.Device() ? surfaces.CreateInformationContext(*info.Device(), card >= 0 ? &settings : nullptr)
+                              : nullptr) {
+    platform::SurfaceMetrics m = ic->Metrics();
+    std::cout << "  Resolution: " << m.dpi_x << " x " << m.dpi_y << " dpi\n";
+    std::cout << "  Physical offsets: " << m.offset_x << ", " << m.offset_y << " pixels"
+              << (card >= 0 ? " (card paper, landscape)" : " (default paper)") << "\n";
+  } else {
+    std::cout << "  Resolution: unavailable (the printer cannot be opened)\n";
+  }
+  if (card >= 0) {
+    std::cout << "  Card 85.7 x 54.0 mm landscape: \"" << caps.PaperNames[static_cast<size_t>(card)] << "\" (number "
+              << caps.Papers[static_cast<size_t>(card)] << ")\n";
+  } else {
+    std::cout << "  Card 85.7 x 54.0 mm landscape: no paper of this size; prints as \"Custom\"\n";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  platform::linux_os::LinuxPlatform os(/*with_pump=*/false);
+  platform::linux_os::CupsSpooler spooler;
+  platform::linux_os::QtSurfaceFactory surfaces(spooler);
+  platform::ScopedInstall<platform::Spooler> installed(&spooler);
+  platform::ScopedInstall<platform::SurfaceFactory> installed_surfaces(&surfaces);
+  try {
+    spooler.Printers();
+  } catch (const platform::SpoolerError& e) {
+    std::cerr << "parvel-printers: no CUPS server answers: " << e.what() << "\n";
+    return 1;
+  }
+  report::TppPrinterList& list = report::PrinterList();
+  std::cout << "Printer list:\n";
+  for (const std::string& name : list.PrinterNames()) std::cout << "  " << name << "\n";
+  std::cout << "Default printer: "
+            << (list.DefaultPrinterName().empty() ? std::string("(none)") : list.DefaultPrinterName()) << "\n";
+  for (int i = 2; i < list.Count(); ++i) Describe(*list.Entry(i), surfaces);
+  return 0;
+}
