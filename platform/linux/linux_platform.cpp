@@ -9,6 +9,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "platform/linux/cups_spooler.h"
+#include "platform/linux/qt_drawing_surface.h"
+#include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 
 namespace parvel::platform::linux_os {
@@ -83,6 +86,9 @@ struct LinuxPlatform::Parts {
   PosixTempFiles temp;
   QtMessagePump pump;
   LinuxLibrarySearch libraries;
+  CupsSpooler spooler;
+  QtSurfaceFactory surfaces{spooler};
+  QtScreenSurfaceFactory screen_surfaces;
 };
 
 LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
@@ -90,11 +96,17 @@ LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>())
   Install<RegionalSettings>(&parts_->regional);
   Install<TempFiles>(&parts_->temp);
   Install<LibrarySearch>(&parts_->libraries);
+  Install<Spooler>(&parts_->spooler);
+  Install<SurfaceFactory>(&parts_->surfaces);
+  Install<ScreenSurfaceFactory>(&parts_->screen_surfaces);
   if (with_pump) Install<MessagePump>(&parts_->pump);
 }
 
 LinuxPlatform::~LinuxPlatform() {
   if (Find<MessagePump>() == &parts_->pump) Install<MessagePump>(nullptr);
+  if (Find<ScreenSurfaceFactory>() == &parts_->screen_surfaces) Install<ScreenSurfaceFactory>(nullptr);
+  if (Find<SurfaceFactory>() == &parts_->surfaces) Install<SurfaceFactory>(nullptr);
+  if (Find<Spooler>() == &parts_->spooler) Install<Spooler>(nullptr);
   if (Find<LibrarySearch>() == &parts_->libraries) Install<LibrarySearch>(nullptr);
   if (Find<TempFiles>() == &parts_->temp) Install<TempFiles>(nullptr);
   if (Find<RegionalSettings>() == &parts_->regional) Install<RegionalSettings>(nullptr);

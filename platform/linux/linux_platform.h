@@ -54,7 +54,8 @@ class LinuxLibrarySearch : public LibrarySearch {
 // The folder of the running program's real file (/proc/self/exe).
 std::filesystem::path ProgramFolder();
 
-// Owns one of each service and installs them for its lifetime.
+// Owns one of each service (CUPS spooler, Qt drawing surfaces included) and installs them for
+// its lifetime. The shared printer list keeps the installed spooler: it must outlive the list's use.
 class LinuxPlatform {
  public:
   // `with_pump`: the agent lets messages run during prints; tools and tests do not.

@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/drawing_surface.h"
+#include "platform/screen_surface.h"
 #include "platform/services.h"
+#include "platform/spooler.h"
 #include "platform/testing/doubles.h"
 
 namespace {
@@ -70,6 +73,9 @@ TEST(LinuxLibrarySearch, ProgramFolderThenLibraryPathThenSystemFolders) {
 TEST(LinuxPlatform, InstallsItsServicesAndTheScreenReportsAResolution) {
   EXPECT_NE(Find<Screen>(), nullptr);
   EXPECT_GT(Get<Screen>().LogicalPixelsPerInchY(), 0);
+  EXPECT_NE(Find<Spooler>(), nullptr);
+  EXPECT_NE(Find<SurfaceFactory>(), nullptr);
+  EXPECT_NE(Find<ScreenSurfaceFactory>(), nullptr);
   EXPECT_EQ(Find<MessagePump>(), nullptr);
   {
     doubles::CountingPump pump;
