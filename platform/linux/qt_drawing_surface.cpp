@@ -2,9 +2,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFont>
-#include <QFontInfo>
-#include <QFontMetricsF>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -13,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+#include "platform/linux/qt_text.h"
 
 namespace parvel::platform::linux_os {
 namespace {
@@ -46,8 +45,6 @@ PaperArea SelectedPaper(const CupsSpooler::Detail& d, const DeviceSettings& s) {
 
 bool Landscape(const DeviceSettings& s) { return s.Has(DeviceSettings::fmOrientation) && s.orientation == 2; }
 
-QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
 QColor ColorOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 class QtSurface : public DrawingSurface {
@@ -59,12 +56,8 @@ class QtSurface : public DrawingSurface {
         detail_(std::move(detail)),
         settings_(std::move(settings)),
         printing_(printing),
-        measure_(1, 1, QImage::Format_RGB32) {
-    metrics_ = MetricsFor(detail_, settings_);
-    measure_.setDotsPerMeterX(static_cast<int>(std::lround(metrics_.dpi_x / 0.0254)));
-    measure_.setDotsPerMeterY(static_cast<int>(std::lround(metrics_.dpi_y / 0.0254)));
-    SetFont(SurfaceFont{});
-  }
+        metrics_(MetricsFor(detail_, settings_)),
+        text_(metrics_.dpi_x, metrics_.dpi_y) {}
   ~QtSurface() override {
     if (painter_ && painter_->isActive()) painter_->end();
   }
@@ -73,49 +66,18 @@ class QtSurface : public DrawingSurface {
   SurfaceMetrics Metrics() const override { return metrics_; }
 
   void SetFont(const SurfaceFont& f) override {
-    font_spec_ = f;
-    QFont font(QString::fromStdString(f.face));
-    font.setHintingPreference(QFont::PreferNoHinting);
-    font.setWeight(static_cast<QFont::Weight>(std::clamp(f.weight, 100, 900)));
-    font.setItalic(f.italic);
-    font.setUnderline(f.underline);
-    font.setStrikeOut(f.strike_out);
-    // fontconfig substitutes the family but not its weight: a stand-in for "Arial Black" must
-    // be asked for in black to look like it.
-    if (QString::fromStdString(f.face).compare("Arial Black", Qt::CaseInsensitive) == 0 &&
-        QFontInfo(font).family().compare("Arial Black", Qt::CaseInsensitive) != 0) {
-      font.setWeight(QFont::Black);
-    }
-    int h = std::abs(f.height);
-    font.setPixelSize(std::max(h, 1));
-    if (f.height > 0) {
-      // A positive height is the whole cell: scale the em size down to fit it.
-      qreal cell = QFontMetricsF(font, &measure_).height();
-      if (cell > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(h * h / cell))));
-    }
-    font_ = font;
-    if (painter_ && painter_->isActive()) painter_->setFont(font_);
+    text_.SetFont(f);
+    if (painter_ && painter_->isActive()) painter_->setFont(text_.Font());
   }
 
-  SurfaceTextMetrics TextMetrics() override {
-    QFontMetricsF fm(font_, &measure_);
-    SurfaceTextMetrics m;
-    m.ascent = static_cast<int>(std::lround(fm.ascent()));
-    m.height = m.ascent + static_cast<int>(std::lround(fm.descent()));
-    m.external_leading = static_cast<int>(std::lround(std::max<qreal>(0, fm.leading())));
-    return m;
-  }
+  SurfaceTextMetrics TextMetrics() override { return text_.TextMetrics(); }
 
   int TextExtent(std::string_view text) override {
-    return static_cast<int>(std::lround(Width(FromUtf8(text))));
+    return static_cast<int>(std::lround(text_.Width(FromUtf8(text))));
   }
 
   uint32_t TabbedTextExtent(std::string_view text, const std::vector<int>& tabs) override {
-    qreal end = 0;
-    for (const auto& [x, segment] : Layout(FromUtf8(text), tabs, 0)) end = x + Width(segment);
-    auto w = static_cast<uint32_t>(std::lround(end)) & 0xFFFFu;
-    auto h = static_cast<uint32_t>(TextMetrics().height) & 0xFFFFu;
-    return (h << 16) | w;
+    return text_.TabbedExtent(FromUtf8(text), tabs);
   }
 
   void TextOut(int x, int y, const SurfaceRect& clip, std::string_view text) override {
@@ -128,7 +90,7 @@ class QtSurface : public DrawingSurface {
 
   void TabbedTextOut(int x, int y, std::string_view text, const std::vector<int>& tabs, int origin) override {
     if (!painter_ || !page_open_) return;
-    for (const auto& [at, segment] : Layout(FromUtf8(text), tabs, x - origin)) {
+    for (const auto& [at, segment] : text_.Layout(FromUtf8(text), tabs, x - origin)) {
       Draw(static_cast<int>(std::lround(origin + at)), y, segment);
     }
   }
@@ -138,10 +100,7 @@ class QtSurface : public DrawingSurface {
     painter_->fillRect(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top), ColorOf(color));
   }
 
-  void SetTextJustification(int extra, int breaks) override {
-    extra_ = breaks > 0 ? extra : 0;
-    breaks_ = breaks > 0 ? breaks : 0;
-  }
+  void SetTextJustification(int extra, int breaks) override { text_.SetJustification(extra, breaks); }
 
   void StartDoc(const std::string& title) override {
     if (!printing_ || doc_open_) return;
@@ -179,7 +138,7 @@ class QtSurface : public DrawingSurface {
     painter_->resetTransform();
     painter_->scale(static_cast<qreal>(resolution) / metrics_.dpi_x, static_cast<qreal>(resolution) / metrics_.dpi_y);
     painter_->translate(metrics_.offset_x, metrics_.offset_y);
-    painter_->setFont(font_);
+    painter_->setFont(text_.Font());
     page_open_ = true;
   }
 
@@ -217,35 +176,10 @@ class QtSurface : public DrawingSurface {
   }
 
  private:
-  qreal Advance(const QString& text) const { return QFontMetricsF(font_, &measure_).horizontalAdvance(text); }
-
-  // Blanks after the leading ones take the justification's extra pixels, the first ones one
-  // more while a remainder is left.
-  std::vector<qreal> BlankExtras(const QString& text) const {
-    std::vector<qreal> extras;
-    if (breaks_ <= 0 || extra_ == 0) return extras;
-    qsizetype i = 0;
-    while (i < text.size() && text[i] == u' ') ++i;
-    int counted = 0;
-    for (; i < text.size() && counted < breaks_; ++i) {
-      if (text[i] != u' ') continue;
-      int share = extra_ / breaks_ + (counted < std::abs(extra_ % breaks_) ? (extra_ < 0 ? -1 : 1) : 0);
-      extras.push_back(share);
-      ++counted;
-    }
-    return extras;
-  }
-
-  qreal Width(const QString& text) const {
-    qreal w = Advance(text);
-    for (qreal e : BlankExtras(text)) w += e;
-    return w;
-  }
-
   void Draw(int x, int y, const QString& text) {
-    painter_->setPen(ColorOf(font_spec_.color));
-    qreal baseline = y + QFontMetricsF(font_, &measure_).ascent();
-    std::vector<qreal> extras = BlankExtras(text);
+    painter_->setPen(ColorOf(text_.FontSpec().color));
+    qreal baseline = y + text_.Ascent();
+    std::vector<qreal> extras = text_.BlankExtras(text);
     if (extras.empty()) {
       painter_->drawText(QPointF(x, baseline), text);
       return;
@@ -260,36 +194,10 @@ class QtSurface : public DrawingSurface {
       if (i < text.size() && !(text[i] == u' ' && blank < extras.size())) continue;
       QString piece = text.mid(start, i - start + (i < text.size() ? 1 : 0));
       painter_->drawText(QPointF(at, baseline), piece);
-      at += Advance(piece);
+      at += text_.Advance(piece);
       if (i < text.size()) at += extras[blank++];
       start = i + 1;
     }
-  }
-
-  // Segments of a tabbed text and where each starts, relative to the tab origin.
-  std::vector<std::pair<qreal, QString>> Layout(const QString& text, const std::vector<int>& tabs, qreal start) const {
-    std::vector<std::pair<qreal, QString>> out;
-    qreal spacing = tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * QFontMetricsF(font_, &measure_).averageCharWidth();
-    qreal at = start;
-    const QStringList parts = text.split(u'\t');
-    for (qsizetype p = 0; p < parts.size(); ++p) {
-      if (p > 0) {
-        qreal next = -1;
-        if (tabs.size() > 1) {
-          for (int t : tabs) {
-            if (t > at) {
-              next = t;
-              break;
-            }
-          }
-        }
-        if (next < 0) next = spacing > 0 ? (std::floor(at / spacing) + 1) * spacing : at;
-        at = next;
-      }
-      out.emplace_back(at, parts[p]);
-      at += Width(parts[p]);
-    }
-    return out;
   }
 
   CupsSpooler& spooler_;
@@ -298,11 +206,7 @@ class QtSurface : public DrawingSurface {
   DeviceSettings settings_;
   bool printing_;
   SurfaceMetrics metrics_;
-  QImage measure_;
-  QFont font_;
-  SurfaceFont font_spec_;
-  int extra_ = 0;
-  int breaks_ = 0;
+  QtTextMeasure text_;
   std::string title_;
   QByteArray pdf_;
   std::unique_ptr<QBuffer> buffer_;

@@ -1,0 +1,122 @@
+#include "platform/linux/qt_text.h"
+
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace parvel::platform::linux_os {
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QtTextMeasure::QtTextMeasure(int dpi_x, int dpi_y) : measure_(1, 1, QImage::Format_RGB32) {
+  measure_.setDotsPerMeterX(static_cast<int>(std::lround(dpi_x / 0.0254)));
+  measure_.setDotsPerMeterY(static_cast<int>(std::lround(dpi_y / 0.0254)));
+  SetFont(SurfaceFont{});
+}
+
+void QtTextMeasure::SetFont(const SurfaceFont& f) {
+  spec_ = f;
+  QFont font(QString::fromStdString(f.face));
+  font.setHintingPreference(QFont::PreferNoHinting);
+  font.setWeight(static_cast<QFont::Weight>(std::clamp(f.weight, 100, 900)));
+  font.setItalic(f.italic);
+  font.setUnderline(f.underline);
+  font.setStrikeOut(f.strike_out);
+  // fontconfig substitutes the family but not its weight: a stand-in for "Arial Black" must
+  // be asked for in black to look like it.
+  if (QString::fromStdString(f.face).compare("Arial Black", Qt::CaseInsensitive) == 0 &&
+      QFontInfo(font).family().compare("Arial Black", Qt::CaseInsensitive) != 0) {
+    font.setWeight(QFont::Black);
+  }
+  const int h = std::abs(f.height);
+  font.setPixelSize(std::max(h, 1));
+  if (f.height > 0) {
+    // A positive height is the whole cell: scale the em size down to fit it.
+    const qreal cell = QFontMetricsF(font, &measure_).height();
+    if (cell > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(h * h / cell))));
+  }
+  font_ = font;
+}
+
+SurfaceTextMetrics QtTextMeasure::TextMetrics() const {
+  QFontMetricsF fm(font_, &measure_);
+  SurfaceTextMetrics m;
+  m.ascent = static_cast<int>(std::lround(fm.ascent()));
+  m.height = m.ascent + static_cast<int>(std::lround(fm.descent()));
+  m.external_leading = static_cast<int>(std::lround(std::max<qreal>(0, fm.leading())));
+  return m;
+}
+
+qreal QtTextMeasure::Ascent() const { return QFontMetricsF(font_, &measure_).ascent(); }
+
+qreal QtTextMeasure::Advance(const QString& text) const {
+  return QFontMetricsF(font_, &measure_).horizontalAdvance(text);
+}
+
+qreal QtTextMeasure::Width(const QString& text) const {
+  qreal w = Advance(text);
+  for (qreal e : BlankExtras(text)) w += e;
+  return w;
+}
+
+uint32_t QtTextMeasure::TabbedExtent(const QString& text, const std::vector<int>& tabs) const {
+  qreal end = 0;
+  for (const auto& [x, segment] : Layout(text, tabs, 0)) end = x + Width(segment);
+  const auto w = static_cast<uint32_t>(std::lround(end)) & 0xFFFFu;
+  const auto h = static_cast<uint32_t>(TextMetrics().height) & 0xFFFFu;
+  return (h << 16) | w;
+}
+
+std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text, const std::vector<int>& tabs,
+                                                             qreal start) const {
+  std::vector<std::pair<qreal, QString>> out;
+  const qreal spacing =
+      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * QFontMetricsF(font_, &measure_).averageCharWidth();
+  qreal at = start;
+  const QStringList parts = text.split(u'\t');
+  for (qsizetype p = 0; p < parts.size(); ++p) {
+    if (p > 0) {
+      qreal next = -1;
+      if (tabs.size() > 1) {
+        for (int t : tabs) {
+          if (t > at) {
+            next = t;
+            break;
+          }
+        }
+      }
+      if (next < 0) next = spacing > 0 ? (std::floor(at / spacing) + 1) * spacing : at;
+      at = next;
+    }
+    out.emplace_back(at, parts[p]);
+    at += Width(parts[p]);
+  }
+  return out;
+}
+
+void QtTextMeasure::SetJustification(int extra, int breaks) {
+  extra_ = breaks > 0 ? extra : 0;
+  breaks_ = breaks > 0 ? breaks : 0;
+}
+
+std::vector<qreal> QtTextMeasure::BlankExtras(const QString& text) const {
+  std::vector<qreal> extras;
+  if (breaks_ <= 0 || extra_ == 0) return extras;
+  qsizetype i = 0;
+  while (i < text.size() && text[i] == u' ') ++i;
+  int counted = 0;
+  for (; i < text.size() && counted < breaks_; ++i) {
+    if (text[i] != u' ') continue;
+    const int share = extra_ / breaks_ + (counted < std::abs(extra_ % breaks_) ? (extra_ < 0 ? -1 : 1) : 0);
+    extras.push_back(share);
+    ++counted;
+  }
+  return extras;
+}
+
+}  // namespace parvel::platform::linux_os

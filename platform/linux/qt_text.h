@@ -1,0 +1,53 @@
+#pragma once
+// Fonts and text measuring at a surface's resolution, shared by the printing surface and the
+// screen's measuring surface. Tab stops and justification are laid out here from per-segment
+// measurements, since Qt's own tab expansion and word spacing do not match the engine's rules.
+#include <QFont>
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/drawing_surface.h"
+
+namespace parvel::platform::linux_os {
+
+QString FromUtf8(std::string_view text);
+
+class QtTextMeasure {
+ public:
+  QtTextMeasure(int dpi_x, int dpi_y);
+
+  void SetFont(const SurfaceFont& font);
+  const QFont& Font() const { return font_; }
+  const SurfaceFont& FontSpec() const { return spec_; }
+
+  SurfaceTextMetrics TextMetrics() const;
+  qreal Ascent() const;
+  // Plain advance, without justification.
+  qreal Advance(const QString& text) const;
+  // Advance with the justification in force.
+  qreal Width(const QString& text) const;
+  // Height in the high and width in the low 16 bits.
+  uint32_t TabbedExtent(const QString& text, const std::vector<int>& tabs) const;
+  // Segments of a tabbed text and where each starts, counted from `start`.
+  std::vector<std::pair<qreal, QString>> Layout(const QString& text, const std::vector<int>& tabs,
+                                                qreal start) const;
+
+  void SetJustification(int extra, int breaks);
+  // The extra pixels each counted blank carries: blanks after the leading ones, the first ones
+  // one more while a remainder is left. Empty without justification.
+  std::vector<qreal> BlankExtras(const QString& text) const;
+
+ private:
+  QImage measure_;
+  QFont font_;
+  SurfaceFont spec_;
+  int extra_ = 0;
+  int breaks_ = 0;
+};
+
+}  // namespace parvel::platform::linux_os
