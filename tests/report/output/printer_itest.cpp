@@ -4,9 +4,6 @@
 
 #include <string>
 
-#include "platform/linux/cups_spooler.h"
-#include "platform/linux/qt_drawing_surface.h"
-#include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 #include "report/model/errors.h"
 #include "report/output/printer.h"
@@ -21,13 +18,6 @@ using parvel::testing::kPointsPerMm;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
-// The shared printer list keeps the spooler it was built from: these live as long as it.
-struct Services {
-  platform::linux_os::CupsSpooler spooler;
-  platform::linux_os::QtSurfaceFactory surfaces{spooler};
-  platform::linux_os::QtScreenSurfaceFactory screen;
-};
-
 class PrinterCupsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -36,11 +26,7 @@ class PrinterCupsTest : public ::testing::Test {
     ready = true;
     CupsEnvironment::Server().AddQueue("card", "card_cr80.ppd");
     CupsEnvironment::Server().AddQueue("gone", "card_cr80.ppd");
-    static Services services;
-    platform::Install<platform::Spooler>(&services.spooler);
-    platform::Install<platform::SurfaceFactory>(&services.surfaces);
-    platform::Install<platform::ScreenSurfaceFactory>(&services.screen);
-    PrinterList();  // built now, with both queues
+    PrinterList();  // built now, with both queues, from the spooler the platform installed
   }
 };
 
