@@ -127,7 +127,8 @@ class QtSurface : public DrawingSurface {
     QPageLayout layout(QPageSize(portrait_mm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch),
                        landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0));
     layout.setMode(QPageLayout::FullPageMode);
-    writer_->setPageLayout(layout);
+    // Most jobs keep one paper: setting the same layout again costs a page's worth of work.
+    if (pages_ == 0 || !writer_->pageLayout().isEquivalentTo(layout)) writer_->setPageLayout(layout);
     if (pages_ == 0) {
       painter_->begin(writer_.get());
     } else {

@@ -16,10 +16,15 @@ QString FromUtf8(std::string_view text) {
 QtTextMeasure::QtTextMeasure(int dpi_x, int dpi_y) : measure_(1, 1, QImage::Format_RGB32) {
   measure_.setDotsPerMeterX(static_cast<int>(std::lround(dpi_x / 0.0254)));
   measure_.setDotsPerMeterY(static_cast<int>(std::lround(dpi_y / 0.0254)));
-  SetFont(SurfaceFont{});
+  SelectFont(SurfaceFont{});
 }
 
 void QtTextMeasure::SetFont(const SurfaceFont& f) {
+  if (metrics_ && f == spec_) return;
+  SelectFont(f);
+}
+
+void QtTextMeasure::SelectFont(const SurfaceFont& f) {
   spec_ = f;
   QFont font(QString::fromStdString(f.face));
   font.setHintingPreference(QFont::PreferNoHinting);
@@ -41,22 +46,17 @@ void QtTextMeasure::SetFont(const SurfaceFont& f) {
     if (cell > 0) font.setPixelSize(std::max(1, static_cast<int>(std::lround(h * h / cell))));
   }
   font_ = font;
+  metrics_.emplace(font_, &measure_);
+  text_metrics_.ascent = static_cast<int>(std::lround(metrics_->ascent()));
+  text_metrics_.height = text_metrics_.ascent + static_cast<int>(std::lround(metrics_->descent()));
+  text_metrics_.external_leading = static_cast<int>(std::lround(std::max<qreal>(0, metrics_->leading())));
 }
 
-SurfaceTextMetrics QtTextMeasure::TextMetrics() const {
-  QFontMetricsF fm(font_, &measure_);
-  SurfaceTextMetrics m;
-  m.ascent = static_cast<int>(std::lround(fm.ascent()));
-  m.height = m.ascent + static_cast<int>(std::lround(fm.descent()));
-  m.external_leading = static_cast<int>(std::lround(std::max<qreal>(0, fm.leading())));
-  return m;
-}
+SurfaceTextMetrics QtTextMeasure::TextMetrics() const { return text_metrics_; }
 
-qreal QtTextMeasure::Ascent() const { return QFontMetricsF(font_, &measure_).ascent(); }
+qreal QtTextMeasure::Ascent() const { return metrics_->ascent(); }
 
-qreal QtTextMeasure::Advance(const QString& text) const {
-  return QFontMetricsF(font_, &measure_).horizontalAdvance(text);
-}
+qreal QtTextMeasure::Advance(const QString& text) const { return metrics_->horizontalAdvance(text); }
 
 qreal QtTextMeasure::Width(const QString& text) const {
   qreal w = Advance(text);
@@ -68,7 +68,7 @@ uint32_t QtTextMeasure::TabbedExtent(const QString& text, const std::vector<int>
   qreal end = 0;
   for (const auto& [x, segment] : Layout(text, tabs, 0)) end = x + Width(segment);
   const auto w = static_cast<uint32_t>(std::lround(end)) & 0xFFFFu;
-  const auto h = static_cast<uint32_t>(TextMetrics().height) & 0xFFFFu;
+  const auto h = static_cast<uint32_t>(text_metrics_.height) & 0xFFFFu;
   return (h << 16) | w;
 }
 
@@ -76,7 +76,7 @@ std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text
                                                              qreal start) const {
   std::vector<std::pair<qreal, QString>> out;
   const qreal spacing =
-      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * QFontMetricsF(font_, &measure_).averageCharWidth();
+      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth();
   qreal at = start;
   const QStringList parts = text.split(u'\t');
   for (qsizetype p = 0; p < parts.size(); ++p) {

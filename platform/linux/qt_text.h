@@ -3,10 +3,12 @@
 // screen's measuring surface. Tab stops and justification are laid out here from per-segment
 // measurements, since Qt's own tab expansion and word spacing do not match the engine's rules.
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -43,9 +45,14 @@ class QtTextMeasure {
   std::vector<qreal> BlankExtras(const QString& text) const;
 
  private:
+  void SelectFont(const SurfaceFont& font);
+
   QImage measure_;
   QFont font_;
   SurfaceFont spec_;
+  // Measuring is the hot path of every label: metrics are made once per font.
+  std::optional<QFontMetricsF> metrics_;
+  SurfaceTextMetrics text_metrics_;
   int extra_ = 0;
   int breaks_ = 0;
 };
