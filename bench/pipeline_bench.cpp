@@ -16,10 +16,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 
-#include "platform/linux/cups_spooler.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/qt_drawing_surface.h"
-#include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
@@ -27,6 +24,7 @@
 #include "report/output/printer_device.h"
 #include "report/output/printer_list.h"
 #include "report/output/publisher.h"
+#include "tests/support/card_setup.h"
 #include "tests/support/cups_server.h"
 
 namespace {
@@ -42,13 +40,7 @@ TppPrinterSetup& CardSetup() {
   static bool ready = false;
   if (!ready) {
     ready = true;
-    setup.SetPrinterName("cards");
-    setup.SetUnits(utMillimeters);
-    setup.SetPaperName("CR80 2.13 x 3.38 in");
-    setup.SetOrientation(poLandscape);
-    setup.SetMarginLeft(0);
-    setup.SetMarginTop(0);
-    setup.SetDocumentName("Report");
+    parvel::testing::SetUpCard(setup, "cards");
   }
   return setup;
 }
@@ -80,35 +72,12 @@ void BM_PublisherAndPrinterDevice(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_QPainterIntoQPdfWriter(benchmark::State& state) {
-  QBuffer buffer;
-  buffer.open(QIODevice::WriteOnly);
-  QPdfWriter writer(&buffer);
-  writer.setResolution(300);
-  writer.setPageSize(QPageSize(QSizeF(85.725, 53.975), QPageSize::Millimeter));
-  writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-  QPainter painter(&writer);
-  QFont font("Arial Black");
-  font.setPixelSize(38);
-  bool first = true;
-  for (auto _ : state) {
-    if (!first) writer.newPage();
-    first = false;
-    painter.setFont(font);
-    const int ascent = painter.fontMetrics().ascent();
-    for (int i = 0; i < 8; ++i) {
-      const int x = static_cast<int>(kLefts[i] / 25400.0 * 300);
-      const int y = static_cast<int>(kTops[i] / 25400.0 * 300);
-      painter.drawText(x, y + ascent, QString::fromUtf8("Label" + std::to_string(i + 1) + " FULANO DE TAL"));
-    }
-  }
-  painter.end();
-  state.SetItemsProcessed(state.iterations());
-}
+QString LabelText(int i) { return QString::fromUtf8("Label" + std::to_string(i + 1) + " FULANO DE TAL"); }
 
-// The same direct drawing with what the text rules ask of every label: its width measured for
-// AutoSize and its output clipped to its box. It shows how much of the gap the rules cost.
-void BM_QPainterMeasuredAndClipped(benchmark::State& state) {
+// Draws the eight labels straight into a PDF, a page per iteration; `measured_and_clipped` adds
+// what the text rules ask of every label: its width measured for AutoSize and its output
+// clipped to its box, to show how much of the gap the rules alone cost.
+void DrawDirectly(benchmark::State& state, bool measured_and_clipped) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
   QPdfWriter writer(&buffer);
@@ -127,7 +96,11 @@ void BM_QPainterMeasuredAndClipped(benchmark::State& state) {
     for (int i = 0; i < 8; ++i) {
       const int x = static_cast<int>(kLefts[i] / 25400.0 * 300);
       const int y = static_cast<int>(kTops[i] / 25400.0 * 300);
-      const QString text = QString::fromUtf8("Label" + std::to_string(i + 1) + " FULANO DE TAL");
+      const QString text = LabelText(i);
+      if (!measured_and_clipped) {
+        painter.drawText(x, y + static_cast<int>(metrics.ascent()), text);
+        continue;
+      }
       const int width = static_cast<int>(metrics.horizontalAdvance(text));
       painter.save();
       painter.setClipRect(QRect(x, y, width, static_cast<int>(metrics.height())));
@@ -139,15 +112,12 @@ void BM_QPainterMeasuredAndClipped(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+void BM_QPainterIntoQPdfWriter(benchmark::State& state) { DrawDirectly(state, false); }
+void BM_QPainterMeasuredAndClipped(benchmark::State& state) { DrawDirectly(state, true); }
+
 BENCHMARK(BM_PublisherAndPrinterDevice)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_QPainterIntoQPdfWriter)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_QPainterMeasuredAndClipped)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-
-struct Services {
-  parvel::platform::linux_os::CupsSpooler spooler;
-  parvel::platform::linux_os::QtSurfaceFactory surfaces{spooler};
-  parvel::platform::linux_os::QtScreenSurfaceFactory screen;
-};
 
 }  // namespace
 
@@ -157,11 +127,7 @@ int main(int argc, char** argv) {
   parvel::platform::linux_os::LinuxPlatform platform(/*with_pump=*/false);
   parvel::testing::CupsServer server;
   server.AddQueue("cards", "card_cr80.ppd");
-  Services services;
-  parvel::platform::ScopedInstall<parvel::platform::Spooler> spooler(&services.spooler);
-  parvel::platform::ScopedInstall<parvel::platform::SurfaceFactory> surfaces(&services.surfaces);
-  parvel::platform::ScopedInstall<parvel::platform::ScreenSurfaceFactory> screen(&services.screen);
-  PrinterList();
+  PrinterList();  // from the spooler the platform installed
 
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -7,14 +7,12 @@
 #include <iterator>
 #include <string>
 
-#include "platform/linux/cups_spooler.h"
-#include "platform/linux/qt_drawing_surface.h"
-#include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 #include "report/output/printer.h"
 #include "report/output/printer_device.h"
 #include "report/output/printer_list.h"
 #include "tests/report/output/pages_doubles.h"
+#include "tests/support/card_setup.h"
 #include "tests/support/cups_server.h"
 
 namespace parvel::report {
@@ -27,12 +25,6 @@ using parvel::testing::PdfPage;
 using parvel::testing::PdfWord;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
-
-struct Services {
-  platform::linux_os::CupsSpooler spooler;
-  platform::linux_os::QtSurfaceFactory surfaces{spooler};
-  platform::linux_os::QtScreenSurfaceFactory screen;
-};
 
 constexpr double kTolerance = 0.2 * kPointsPerMm;
 
@@ -95,21 +87,11 @@ class PagesOnCups : public ::testing::Test {
     if (ready) return;
     ready = true;
     CupsEnvironment::Server().AddQueue("cards", "card_cr80.ppd");
-    static Services services;
-    platform::Install<platform::Spooler>(&services.spooler);
-    platform::Install<platform::SurfaceFactory>(&services.surfaces);
-    platform::Install<platform::ScreenSurfaceFactory>(&services.screen);
-    PrinterList();
+    PrinterList();  // from the spooler the platform installed
   }
 
   PagesOnCups() {
-    setup.SetPrinterName("cards");
-    setup.SetUnits(utMillimeters);
-    setup.SetPaperName("CR80 2.13 x 3.38 in");
-    setup.SetOrientation(poLandscape);
-    setup.SetMarginLeft(0);
-    setup.SetMarginTop(0);
-    setup.SetDocumentName("Report");
+    parvel::testing::SetUpCard(setup, "cards");
     generator.setup = &setup;
     generator.fill = [](TppPage& page, int no) {
       AddText(page, no == 1 ? "ONE" : "TWO", 5000, 5000, 30000, taLeftJustified, false);

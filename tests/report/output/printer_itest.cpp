@@ -8,6 +8,7 @@
 #include "report/model/errors.h"
 #include "report/output/printer.h"
 #include "report/output/printer_list.h"
+#include "tests/support/card_setup.h"
 #include "tests/support/cups_server.h"
 
 namespace parvel::report {
@@ -32,13 +33,7 @@ class PrinterCupsTest : public ::testing::Test {
 
 TEST_F(PrinterCupsTest, CardJobReachesTheQueueWithItsSetupAndText) {
   TppPrinterSetup setup;
-  setup.SetPrinterName("card");
-  setup.SetUnits(utMillimeters);
-  setup.SetPaperName("CR80 2.13 x 3.38 in");
-  setup.SetOrientation(poLandscape);
-  setup.SetMarginLeft(0);
-  setup.SetMarginTop(0);
-  setup.SetDocumentName("Report");
+  parvel::testing::SetUpCard(setup, "card");
   ASSERT_EQ(setup.PrinterName(), "card");
 
   TppPrinter printer;
