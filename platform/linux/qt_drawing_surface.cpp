@@ -182,7 +182,11 @@ class QtSurface : public DrawingSurface {
     qreal baseline = y + text_.Ascent();
     std::vector<qreal> extras = text_.BlankExtras(text);
     if (extras.empty()) {
-      painter_->drawText(QPointF(x, baseline), text);
+      if (const QGlyphRun* run = text_.SimpleRun(text)) {
+        painter_->drawGlyphRun(QPointF(x, baseline), *run);
+      } else {
+        painter_->drawText(QPointF(x, baseline), text);
+      }
       return;
     }
     // Justified: draw word by word so each counted blank carries its share.
@@ -194,7 +198,11 @@ class QtSurface : public DrawingSurface {
     for (qsizetype i = lead; i <= text.size(); ++i) {
       if (i < text.size() && !(text[i] == u' ' && blank < extras.size())) continue;
       QString piece = text.mid(start, i - start + (i < text.size() ? 1 : 0));
-      painter_->drawText(QPointF(at, baseline), piece);
+      if (const QGlyphRun* run = text_.SimpleRun(piece)) {
+        painter_->drawGlyphRun(QPointF(at, baseline), *run);
+      } else {
+        painter_->drawText(QPointF(at, baseline), piece);
+      }
       at += text_.Advance(piece);
       if (i < text.size()) at += extras[blank++];
       start = i + 1;

@@ -47,6 +47,8 @@ void QtTextMeasure::SelectFont(const SurfaceFont& f) {
   }
   font_ = font;
   metrics_.emplace(font_, &measure_);
+  raw_ = QRawFont::fromFont(font_);
+  last_.reset();
   text_metrics_.ascent = static_cast<int>(std::lround(metrics_->ascent()));
   text_metrics_.height = text_metrics_.ascent + static_cast<int>(std::lround(metrics_->descent()));
   text_metrics_.external_leading = static_cast<int>(std::lround(std::max<qreal>(0, metrics_->leading())));
@@ -56,7 +58,52 @@ SurfaceTextMetrics QtTextMeasure::TextMetrics() const { return text_metrics_; }
 
 qreal QtTextMeasure::Ascent() const { return metrics_->ascent(); }
 
-qreal QtTextMeasure::Advance(const QString& text) const { return metrics_->horizontalAdvance(text); }
+qreal QtTextMeasure::Advance(const QString& text) const { return LayOut(text).advance; }
+
+const QGlyphRun* QtTextMeasure::SimpleRun(const QString& text) const {
+  const Laid& laid = LayOut(text);
+  return laid.simple ? &laid.run : nullptr;
+}
+
+const QtTextMeasure::Laid& QtTextMeasure::LayOut(const QString& text) const {
+  if (last_ && last_->text == text) return *last_;
+  Laid laid;
+  laid.text = text;
+  bool simple = raw_.isValid() && !text.isEmpty();
+  for (QChar c : text) {
+    // Surrogates, controls and marks that combine need the full shaper.
+    if (c.isSurrogate() || c.unicode() < 0x20 || c.isMark() || c.unicode() >= 0x0590) {
+      simple = false;
+      break;
+    }
+  }
+  QList<quint32> glyphs;
+  if (simple) {
+    glyphs = raw_.glyphIndexesForString(text);
+    simple = glyphs.size() == text.size() && !glyphs.contains(0u);
+  }
+  if (simple) {
+    const QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    qreal at = 0;
+    for (const QPointF& advance : advances) {
+      positions.append(QPointF(at, 0));
+      at += advance.x();
+    }
+    laid.simple = true;
+    laid.advance = at;
+    laid.run.setRawFont(raw_);
+    laid.run.setGlyphIndexes(glyphs);
+    laid.run.setPositions(positions);
+    laid.run.setUnderline(spec_.underline);
+    laid.run.setStrikeOut(spec_.strike_out);
+  } else {
+    laid.advance = metrics_->horizontalAdvance(text);
+  }
+  last_ = std::move(laid);
+  return *last_;
+}
 
 qreal QtTextMeasure::Width(const QString& text) const {
   qreal w = Advance(text);

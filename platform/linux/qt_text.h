@@ -4,6 +4,8 @@
 // measurements, since Qt's own tab expansion and word spacing do not match the engine's rules.
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QImage>
 #include <QString>
 
@@ -31,6 +33,11 @@ class QtTextMeasure {
   qreal Ascent() const;
   // Plain advance, without justification.
   qreal Advance(const QString& text) const;
+  // A text that the font covers with one glyph per code point is laid out here once, glyph by
+  // glyph with the font's kerning, and measured and drawn from that same layout: a label is
+  // measured and then drawn, and shaping twice was the costly part. Anything else (a glyph the
+  // font lacks, a line break) answers null and goes through Qt's full text layout.
+  const QGlyphRun* SimpleRun(const QString& text) const;
   // Advance with the justification in force.
   qreal Width(const QString& text) const;
   // Height in the high and width in the low 16 bits.
@@ -53,6 +60,15 @@ class QtTextMeasure {
   // Measuring is the hot path of every label: metrics are made once per font.
   std::optional<QFontMetricsF> metrics_;
   SurfaceTextMetrics text_metrics_;
+  QRawFont raw_;
+  struct Laid {
+    QString text;
+    bool simple = false;
+    qreal advance = 0;
+    QGlyphRun run;
+  };
+  const Laid& LayOut(const QString& text) const;
+  mutable std::optional<Laid> last_;
   int extra_ = 0;
   int breaks_ = 0;
 };
