@@ -12,14 +12,11 @@
 #include "platform/linux/qt_drawing_surface.h"
 #include "platform/services.h"
 #include "report/output/printer_list.h"
+#include "report/output/printer_setup.h"
 
 namespace {
 
 using namespace parvel;
-
-// The CR80 card, 85.7 by 54.0 mm in landscape, in tenths of a millimetre as paper lists hold it.
-constexpr int kCardWidth = 857;
-constexpr int kCardHeight = 540;
 
 int ToInt(const std::string& text) {
   try {
@@ -35,19 +32,17 @@ std::string Millimetres(const std::string& tenths) {
   return buf;
 }
 
-// Position of the paper the card resolves to: its size against the printer's papers within
-// 1 mm, either way round; -1 when none matches (the card then prints on "Custom").
-int CardPaper(const report::TppPrinterCapabilities& caps) {
-  for (bool turned : {false, true}) {
-    int w = turned ? kCardWidth : kCardHeight;
-    int h = turned ? kCardHeight : kCardWidth;
-    for (size_t i = 0; i < caps.PaperNames.size() && i < caps.PaperWidths.size() && i < caps.PaperHeights.size();
-         ++i) {
-      if (caps.PaperNames[i] == "Custom") continue;
-      if (std::abs(ToInt(caps.PaperWidths[i]) - w) <= 10 && std::abs(ToInt(caps.PaperHeights[i]) - h) <= 10) {
-        return static_cast<int>(i);
-      }
-    }
+// Position of the paper the CR80 card (85.7 by 54.0 mm, landscape) resolves to, by the printer
+// setup's own size rule; -1 when none matches (the card then prints on "Custom").
+int CardPaper(const report::TppPrinterInfo& info, const report::TppPrinterCapabilities& caps) {
+  report::TppPrinterSetup setup;
+  setup.SetPrinterName(info.Name());
+  setup.SetUnits(report::utMillimeters);
+  setup.SetOrientation(report::poLandscape);
+  const std::string name = setup.PaperNameForSize(85.7f, 54.0f);
+  if (name == "Custom") return -1;
+  for (size_t i = 0; i < caps.PaperNames.size() && i < caps.Papers.size(); ++i) {
+    if (caps.PaperNames[i] == name) return static_cast<int>(i);
   }
   return -1;
 }
@@ -68,7 +63,7 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
   for (size_t i = 0; i < caps.BinNames.size(); ++i) {
     std::cout << "    " << (i < caps.Bins.size() ? caps.Bins[i] : "?") << "  " << caps.BinNames[i] << "\n";
   }
-  int card = CardPaper(caps);
+  int card = CardPaper(info, caps);
   platform::DeviceSettings settings;
   settings.fields = platform::DeviceSettings::fmOrientation;
   if (card >= 0) {
