@@ -40,7 +40,7 @@ TppPrinterSetup& CardSetup() {
   static bool ready = false;
   if (!ready) {
     ready = true;
-    parvel::testing::SetUpCard(setup, "cards");
+    parvel::doubles::SetUpCard(setup, "cards");
   }
   return setup;
 }
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   parvel::platform::linux_os::LinuxPlatform platform(/*with_pump=*/false);
-  parvel::testing::CupsServer server;
+  parvel::doubles::CupsServer server;
   server.AddQueue("cards", "card_cr80.ppd");
   PrinterList();  // from the spooler the platform installed
 

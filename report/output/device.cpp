@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "report/model/stream.h"
+#include "report/base/stream.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/printer_device.h"

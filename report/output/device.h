@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "report/model/communicator.h"
+#include "report/base/communicator.h"
 #include "report/output/page_request.h"
 
 namespace parvel::report {

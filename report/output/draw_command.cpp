@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "report/model/stream.h"
+#include "report/base/stream.h"
 #include "report/output/device.h"
 #include "report/output/page.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "report/model/font.h"
-#include "report/model/relative.h"
+#include "report/base/font.h"
+#include "report/base/relative.h"
 
 namespace parvel::report {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "report/model/errors.h"
-#include "report/model/language.h"
-#include "report/model/stream.h"
+#include "report/base/errors.h"
+#include "report/base/language.h"
+#include "report/base/stream.h"
 #include "report/output/draw_command.h"
 
 namespace parvel::report {

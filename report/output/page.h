@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "report/model/font.h"
-#include "report/model/relative.h"
+#include "report/base/font.h"
+#include "report/base/relative.h"
 #include "report/output/printer_setup.h"
 
 namespace parvel::report {

@@ -6,8 +6,8 @@
 #include "platform/screen.h"
 #include "platform/screen_surface.h"
 #include "platform/services.h"
-#include "report/model/component.h"
-#include "report/model/errors.h"
+#include "report/base/component.h"
+#include "report/base/errors.h"
 #include "report/output/printer_list.h"
 
 namespace parvel::report {

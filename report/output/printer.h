@@ -13,8 +13,8 @@
 
 #include "platform/drawing_surface.h"
 #include "platform/spooler.h"
-#include "report/model/font.h"
-#include "report/model/units.h"
+#include "report/base/font.h"
+#include "report/base/units.h"
 #include "report/output/printer_setup.h"
 
 namespace parvel::report {

@@ -4,8 +4,8 @@
 #include <exception>
 
 #include "platform/message_pump.h"
-#include "report/model/errors.h"
-#include "report/model/language.h"
+#include "report/base/errors.h"
+#include "report/base/language.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/printer.h"

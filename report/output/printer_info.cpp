@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/services.h"
-#include "report/model/units.h"
+#include "report/base/units.h"
 
 namespace parvel::report {
 namespace {

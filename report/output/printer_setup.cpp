@@ -10,7 +10,7 @@
 
 #include "platform/regional_settings.h"
 #include "platform/services.h"
-#include "report/model/component.h"
+#include "report/base/component.h"
 #include "report/output/printer.h"
 #include "report/output/printer_list.h"
 

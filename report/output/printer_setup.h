@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/model/units.h"
+#include "report/base/units.h"
 
 namespace parvel::report {
 

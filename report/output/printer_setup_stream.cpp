@@ -3,8 +3,8 @@
 // Kept apart from the setup itself: code that copies setups around does not need the stream.
 #include <string>
 
-#include "report/model/component.h"
-#include "report/model/stream.h"
+#include "report/base/component.h"
+#include "report/base/stream.h"
 
 namespace parvel::report {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/model/communicator.h"
+#include "report/base/communicator.h"
 #include "report/output/page_request.h"
 
 namespace parvel::report {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "report/model/units.h"
+#include "report/base/units.h"
 
 namespace parvel::report {
 

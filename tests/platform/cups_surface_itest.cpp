@@ -12,9 +12,9 @@ namespace {
 
 using namespace parvel::platform;
 using namespace parvel::platform::linux_os;
-using parvel::testing::CupsEnvironment;
-using parvel::testing::CupsServer;
-using parvel::testing::kPointsPerMm;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::CupsServer;
+using parvel::doubles::kPointsPerMm;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
@@ -149,14 +149,14 @@ TEST_F(CupsSurfaceTest, JobReachesQueueWithItsSettingsAndTextWhereDrawn) {
   int job = dc->EndDoc();
   ASSERT_GT(job, 0);
 
-  parvel::testing::JobRecord record = Server().WaitForJob(job);
+  parvel::doubles::JobRecord record = Server().WaitForJob(job);
   EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
   EXPECT_EQ(record.attributes["job-name"], "Report");
   EXPECT_EQ(record.attributes["media"], "custom_53.98x85.73mm_53.98x85.73mm");
   EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
   EXPECT_EQ(record.attributes["copies"], "1");
 
-  std::vector<parvel::testing::PdfPage> pages = parvel::testing::ReadPdf(Server().OutputOf("card"));
+  std::vector<parvel::doubles::PdfPage> pages = parvel::doubles::ReadPdf(Server().OutputOf("card"));
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_NEAR(pages[0].width, 243.0, 0.2 * kPointsPerMm);
   EXPECT_NEAR(pages[0].height, 153.0, 0.2 * kPointsPerMm);
@@ -228,12 +228,12 @@ TEST_F(CupsSurfaceTest, EachPageTakesItsOwnPaperSize) {
   dc->StartPage();
   dc->EndPage();
   int job = dc->EndDoc();
-  parvel::testing::JobRecord record = Server().WaitForJob(job);
+  parvel::doubles::JobRecord record = Server().WaitForJob(job);
   EXPECT_EQ(record.state, 9);
   EXPECT_EQ(record.attributes["media"], "iso_a4_210x297mm");
   EXPECT_EQ(record.attributes["sides"], "two-sided-long-edge");
   EXPECT_EQ(record.attributes["media-source"], "");  // CUPS names no default source
-  auto pages = parvel::testing::ReadPdf(Server().OutputOf("office"));
+  auto pages = parvel::doubles::ReadPdf(Server().OutputOf("office"));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_NEAR(pages[0].width, 612, 0.5);
   EXPECT_NEAR(pages[0].height, 792, 0.5);

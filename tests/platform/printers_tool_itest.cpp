@@ -12,8 +12,8 @@
 
 namespace {
 
-using parvel::testing::CupsEnvironment;
-using parvel::testing::CupsServer;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::CupsServer;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 

@@ -2,10 +2,10 @@
 // The card as the agent prints it: CR80 paper, landscape, no margins, job name "Report".
 #include <string>
 
-#include "report/model/units.h"
+#include "report/base/units.h"
 #include "report/output/printer_setup.h"
 
-namespace parvel::testing {
+namespace parvel::doubles {
 
 inline void SetUpCard(report::TppPrinterSetup& setup, const std::string& printer) {
   setup.SetPrinterName(printer);
@@ -17,4 +17,4 @@ inline void SetUpCard(report::TppPrinterSetup& setup, const std::string& printer
   setup.SetDocumentName("Report");
 }
 
-}  // namespace parvel::testing
+}  // namespace parvel::doubles

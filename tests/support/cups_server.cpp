@@ -22,7 +22,7 @@
 #error "PARVEL_FIXTURES_DIR must name tests/fixtures"
 #endif
 
-namespace parvel::testing {
+namespace parvel::doubles {
 namespace fs = std::filesystem;
 namespace {
 
@@ -254,4 +254,4 @@ CupsServer& CupsEnvironment::Server() {
   return *g_server;
 }
 
-}  // namespace parvel::testing
+}  // namespace parvel::doubles

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace parvel::testing {
+namespace parvel::doubles {
 
 struct JobRecord {
   int state = 0;  // IPP job-state: 9 completed, 8 aborted, 7 canceled
@@ -73,4 +73,4 @@ class CupsEnvironment : public ::testing::Environment {
 
 constexpr double kPointsPerMm = 72.0 / 25.4;
 
-}  // namespace parvel::testing
+}  // namespace parvel::doubles

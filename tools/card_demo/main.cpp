@@ -11,7 +11,7 @@
 #include <QGuiApplication>
 
 #include "platform/linux/linux_platform.h"
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/printer.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "report/model/stream.h"
+#include "report/base/stream.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/printer.h"
@@ -10,7 +10,7 @@
 namespace parvel::report {
 namespace {
 
-using parvel::testing::PagesEnvironment;
+using parvel::doubles::PagesEnvironment;
 
 PagesEnvironment& env = PagesEnvironment::Get();
 

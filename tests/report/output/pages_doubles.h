@@ -20,7 +20,7 @@
 #include "report/output/printer_setup.h"
 #include "report/output/publisher.h"
 
-namespace parvel::testing {
+namespace parvel::doubles {
 
 // Surfaces of the doubles; once `vanished` is set, starting a page or sending the job fails
 // the way a spooler reports a printer that is gone.
@@ -185,4 +185,4 @@ class PageGenerator {
   report::TppPage page_;
 };
 
-}  // namespace parvel::testing
+}  // namespace parvel::doubles

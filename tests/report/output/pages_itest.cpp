@@ -18,11 +18,11 @@
 namespace parvel::report {
 namespace {
 
-using parvel::testing::CupsEnvironment;
-using parvel::testing::kPointsPerMm;
-using parvel::testing::PageGenerator;
-using parvel::testing::PdfPage;
-using parvel::testing::PdfWord;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::kPointsPerMm;
+using parvel::doubles::PageGenerator;
+using parvel::doubles::PdfPage;
+using parvel::doubles::PdfWord;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
@@ -91,7 +91,7 @@ class PagesOnCups : public ::testing::Test {
   }
 
   PagesOnCups() {
-    parvel::testing::SetUpCard(setup, "cards");
+    parvel::doubles::SetUpCard(setup, "cards");
     generator.setup = &setup;
     generator.fill = [](TppPage& page, int no) {
       AddText(page, no == 1 ? "ONE" : "TWO", 5000, 5000, 30000, taLeftJustified, false);
@@ -115,9 +115,9 @@ class PagesOnCups : public ::testing::Test {
     publisher.EndJob();
     const int job = device.Printer().JobId();
     EXPECT_GT(job, 0);
-    testing::JobRecord record = CupsEnvironment::Server().WaitForJob(job);
+    doubles::JobRecord record = CupsEnvironment::Server().WaitForJob(job);
     EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
-    return testing::ReadPdf(CupsEnvironment::Server().OutputOf("cards"));
+    return doubles::ReadPdf(CupsEnvironment::Server().OutputOf("cards"));
   }
 
   static std::vector<std::string> FirstWords(const std::vector<PdfPage>& pages) {

@@ -3,17 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/doubles.h"
-#include "report/model/errors.h"
-#include "report/model/stream.h"
+#include "report/base/errors.h"
+#include "report/base/stream.h"
 #include "report/output/printer.h"
 #include "tests/report/output/pages_doubles.h"
 
 namespace parvel::report {
 namespace {
 
-using parvel::testing::CardSetup;
-using parvel::testing::PageGenerator;
-using parvel::testing::PagesEnvironment;
+using parvel::doubles::CardSetup;
+using parvel::doubles::PageGenerator;
+using parvel::doubles::PagesEnvironment;
 
 PagesEnvironment& env = PagesEnvironment::Get();
 

@@ -16,7 +16,7 @@
 #include "platform/spooler.h"
 #include "platform/testing/screen_surface_double.h"
 
-namespace parvel::testing {
+namespace parvel::doubles {
 
 struct FakePrinter {
   platform::PrinterCapabilities caps;
@@ -193,4 +193,4 @@ class FakePrintersEnvironment : public ::testing::Environment {
   platform::doubles::FixedScreenSurfaceFactory screen;
 };
 
-}  // namespace parvel::testing
+}  // namespace parvel::doubles

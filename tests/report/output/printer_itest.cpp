@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/services.h"
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 #include "report/output/printer.h"
 #include "report/output/printer_list.h"
 #include "tests/support/card_setup.h"
@@ -14,8 +14,8 @@
 namespace parvel::report {
 namespace {
 
-using parvel::testing::CupsEnvironment;
-using parvel::testing::kPointsPerMm;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::kPointsPerMm;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
@@ -33,7 +33,7 @@ class PrinterCupsTest : public ::testing::Test {
 
 TEST_F(PrinterCupsTest, CardJobReachesTheQueueWithItsSetupAndText) {
   TppPrinterSetup setup;
-  parvel::testing::SetUpCard(setup, "card");
+  parvel::doubles::SetUpCard(setup, "card");
   ASSERT_EQ(setup.PrinterName(), "card");
 
   TppPrinter printer;
@@ -51,13 +51,13 @@ TEST_F(PrinterCupsTest, CardJobReachesTheQueueWithItsSetupAndText) {
   printer.EndDoc();
   ASSERT_GT(printer.JobId(), 0);
 
-  parvel::testing::JobRecord record = CupsEnvironment::Server().WaitForJob(printer.JobId());
+  parvel::doubles::JobRecord record = CupsEnvironment::Server().WaitForJob(printer.JobId());
   EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
   EXPECT_EQ(record.attributes["job-name"], "Report");
   EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
   EXPECT_NE(record.attributes["media"].find("53.98x85.73mm"), std::string::npos) << record.attributes["media"];
 
-  std::vector<parvel::testing::PdfPage> pages = parvel::testing::ReadPdf(CupsEnvironment::Server().OutputOf("card"));
+  std::vector<parvel::doubles::PdfPage> pages = parvel::doubles::ReadPdf(CupsEnvironment::Server().OutputOf("card"));
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_NEAR(pages[0].width, 85.7 * kPointsPerMm, 0.2 * kPointsPerMm);
   EXPECT_NEAR(pages[0].height, 54.0 * kPointsPerMm, 0.2 * kPointsPerMm);

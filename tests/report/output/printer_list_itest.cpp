@@ -18,8 +18,8 @@ using namespace parvel::report;
 using parvel::platform::ScopedInstall;
 using parvel::platform::Spooler;
 using parvel::platform::linux_os::CupsSpooler;
-using parvel::testing::CupsEnvironment;
-using parvel::testing::CupsServer;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::CupsServer;
 using Names = std::vector<std::string>;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);

@@ -3,15 +3,15 @@
 #include <memory>
 
 #include "printer_fakes.h"
-#include "report/model/component.h"
-#include "report/model/errors.h"
-#include "report/model/stream.h"
+#include "report/base/component.h"
+#include "report/base/errors.h"
+#include "report/base/stream.h"
 #include "report/output/printer_setup.h"
 
 namespace parvel::report {
 namespace {
 
-[[maybe_unused]] auto& fake_printers = testing::FakePrintersEnvironment::Get();
+[[maybe_unused]] auto& fake_printers = doubles::FakePrintersEnvironment::Get();
 
 // Stands for a report: it stores its setup under "PrinterSetup." names.
 class TSetupOwner : public TComponent {

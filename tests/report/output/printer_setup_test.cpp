@@ -5,12 +5,12 @@
 #include "platform/services.h"
 #include "platform/testing/doubles.h"
 #include "printer_fakes.h"
-#include "report/model/component.h"
+#include "report/base/component.h"
 
 namespace parvel::report {
 namespace {
 
-[[maybe_unused]] auto& fake_printers = testing::FakePrintersEnvironment::Get();
+[[maybe_unused]] auto& fake_printers = doubles::FakePrintersEnvironment::Get();
 
 const char* kCr80 = "CR80 2.13 x 3.38 in";
 const char* kLetter = "Letter 8 1/2 x 11 in";

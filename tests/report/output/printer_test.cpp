@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "printer_fakes.h"
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 #include "report/output/printer_list.h"
 
 namespace parvel::report {
@@ -13,7 +13,7 @@ namespace {
 
 using platform::DeviceSettings;
 
-auto& fakes = testing::FakePrintersEnvironment::Get();
+auto& fakes = doubles::FakePrintersEnvironment::Get();
 
 const char* kCr80 = "CR80 2.13 x 3.38 in";
 const char* kA4 = "A4 210 x 297 mm";

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 #include "report/output/device.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
@@ -11,7 +11,7 @@
 namespace parvel::report {
 namespace {
 
-using parvel::testing::PageGenerator;
+using parvel::doubles::PageGenerator;
 
 // Keeps the numbers of the finished pages it wanted.
 class RecordingDevice : public TppDevice {

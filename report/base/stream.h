@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/model/component.h"
+#include "report/base/component.h"
 
 namespace parvel::report {
 

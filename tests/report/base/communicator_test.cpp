@@ -1,4 +1,4 @@
-#include "report/model/communicator.h"
+#include "report/base/communicator.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 
 namespace parvel::report {
 namespace {

@@ -1,4 +1,4 @@
-#include "report/model/language.h"
+#include "report/base/language.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "platform/library_search.h"
 #include "platform/services.h"
 #include "platform/testing/doubles.h"
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 
 namespace parvel::report {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "report/model/communicator.h"
-#include "report/model/relative.h"
+#include "report/base/communicator.h"
+#include "report/base/relative.h"
 
 namespace parvel::report {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "report/model/communicator.h"
+#include "report/base/communicator.h"
 
 namespace parvel::report {
 

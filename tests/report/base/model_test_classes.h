@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "report/model/relative.h"
-#include "report/model/stream.h"
+#include "report/base/relative.h"
+#include "report/base/stream.h"
 
-namespace parvel::report::testing {
+namespace parvel::report::doubles {
 
 // Every destroyed TTestItem appends its name here.
 inline std::vector<std::string>& FreedLog() {
@@ -100,4 +100,4 @@ class TTestItem : public TppRelative {
 
 inline void RegisterTestClasses() { RegisterClass<TTestItem>("TppTestItem"); }
 
-}  // namespace parvel::report::testing
+}  // namespace parvel::report::doubles

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report/model/component.h"
+#include "report/base/component.h"
 
 namespace parvel::report {
 

@@ -1,4 +1,4 @@
-#include "report/model/units.h"
+#include "report/base/units.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "report/model/component.h"
+#include "report/base/component.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/model/errors.h"
+#include "report/base/errors.h"
 
 namespace parvel::report {
 namespace {

@@ -1,4 +1,4 @@
-#include "report/model/stream.h"
+#include "report/base/stream.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "report/model/errors.h"
-#include "tests/report/model/model_test_classes.h"
+#include "report/base/errors.h"
+#include "tests/report/base/model_test_classes.h"
 
 namespace parvel::report {
 namespace {
 
-using testing::TTestItem;
+using doubles::TTestItem;
 
 class StreamTest : public ::testing::Test {
  protected:
@@ -48,7 +48,7 @@ struct TProbe : TComponent {
 };
 
 void StreamTest::SetUp() {
-  testing::RegisterTestClasses();
+  doubles::RegisterTestClasses();
   RegisterClass<TProbe>("TppProbe");
 }
 

@@ -1,4 +1,4 @@
-#include "report/model/stream.h"
+#include "report/base/stream.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <map>
 #include <mutex>
 
-#include "report/model/communicator.h"
-#include "report/model/errors.h"
-#include "report/model/relative.h"
+#include "report/base/communicator.h"
+#include "report/base/errors.h"
+#include "report/base/relative.h"
 
 namespace parvel::report {
 

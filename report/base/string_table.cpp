@@ -3,7 +3,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "report/model/language.h"
+#include "report/base/language.h"
 
 namespace parvel::report {
 

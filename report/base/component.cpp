@@ -1,9 +1,9 @@
-#include "report/model/component.h"
+#include "report/base/component.h"
 
 #include <algorithm>
 
-#include "report/model/errors.h"
-#include "report/model/stream.h"
+#include "report/base/errors.h"
+#include "report/base/stream.h"
 
 namespace parvel::report {
 

@@ -1,4 +1,4 @@
-#include "report/model/relative.h"
+#include "report/base/relative.h"
 
 #include <gtest/gtest.h>
 
@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "report/model/errors.h"
-#include "tests/report/model/model_test_classes.h"
+#include "report/base/errors.h"
+#include "tests/report/base/model_test_classes.h"
 
 namespace parvel::report {
 namespace {
 
-using testing::FreedLog;
-using testing::TTestItem;
+using doubles::FreedLog;
+using doubles::TTestItem;
 
 TTestItem* Item(TComponent* owner, const std::string& name, TppRelative* parent = nullptr) {
   auto* item = new TTestItem(owner);

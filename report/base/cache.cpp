@@ -1,4 +1,4 @@
-#include "report/model/cache.h"
+#include "report/base/cache.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 
 #include "platform/services.h"
 #include "platform/temp_files.h"
-#include "report/model/errors.h"
-#include "report/model/language.h"
+#include "report/base/errors.h"
+#include "report/base/language.h"
 
 namespace parvel::report {
 

@@ -1,11 +1,11 @@
-#include "report/model/communicator.h"
+#include "report/base/communicator.h"
 
 #include <algorithm>
 #include <cctype>
 #include <set>
 
-#include "report/model/errors.h"
-#include "report/model/stream.h"
+#include "report/base/errors.h"
+#include "report/base/stream.h"
 
 namespace parvel::report {
 
