@@ -1,5 +1,5 @@
-#include "platform/message_pump.h"
 #include "platform/services.h"
+#include "platform/message_pump.h"
 
 namespace parvel::platform {
 

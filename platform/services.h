@@ -36,8 +36,7 @@ template <class Interface>
 Interface& Get() {
   Interface* service = Slot<Interface>::Get();
   if (service == nullptr) {
-    throw std::logic_error(std::string("no platform service installed for ") +
-                           typeid(Interface).name());
+    throw std::logic_error(std::string("no platform service installed for ") + typeid(Interface).name());
   }
   return *service;
 }

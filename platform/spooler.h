@@ -66,7 +66,7 @@ struct DeviceSettings {
   int16_t paper_length = 0;  // tenths of a millimetre, for a custom paper
   int16_t paper_width = 0;
   int16_t copies = 1;
-  int16_t duplex = 1;        // 1 none, 2 long edge, 3 short edge
+  int16_t duplex = 1;  // 1 none, 2 long edge, 3 short edge
   int16_t default_source = 0;
   std::string form_name;
 

@@ -3,13 +3,13 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "platform/linux/paper_numbers.h"
 
@@ -47,8 +47,8 @@ int GiveUp(http_t*, void*) { return 0; }
 
 // A private connection with a timeout, so no call waits for ever on a silent server.
 Http Connect() {
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                              kTimeoutMs, nullptr);
+  http_t* http =
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
   if (http == nullptr) {
     throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
                        cupsLastErrorString());
@@ -160,9 +160,9 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
     if (std::strcmp(s.name, "Custom") == 0) continue;
     ppd_choice_t* choice = page_size ? ppdFindChoice(page_size, s.name) : nullptr;
     std::string name = (choice && choice->text[0]) ? choice->text : s.name;
-    PaperArea area{PointsToMicrons(s.width), PointsToMicrons(s.length), PointsToMicrons(s.left),
-                   PointsToMicrons(s.length - s.top), PointsToMicrons(s.width - s.right),
-                   PointsToMicrons(s.bottom)};
+    PaperArea area{
+        PointsToMicrons(s.width),          PointsToMicrons(s.length),          PointsToMicrons(s.left),
+        PointsToMicrons(s.length - s.top), PointsToMicrons(s.width - s.right), PointsToMicrons(s.bottom)};
     // Jobs name the paper by the spooler's own media key, found by size.
     std::string key = MediaKeyBySize(http, dest, info, area.width / 10, area.height / 10);
     if (key.empty()) key = s.name;
@@ -182,8 +182,7 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
   }
 
   // The spooler lists the input slots' keywords in the PPD's order.
-  std::vector<std::string> ipp_sources =
-      Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA_SOURCE));
+  std::vector<std::string> ipp_sources = Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA_SOURCE));
   std::vector<std::string> keys, names;
   if (ppd_option_t* slot = ppdFindOption(ppd, "InputSlot")) {
     ppd_choice_t* marked = ppdFindMarkedChoice(ppd, "InputSlot");
@@ -297,8 +296,7 @@ CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
   Dest dest = NamedDest(http.get(), device);
   Info info(cupsCopyDestInfo(http.get(), dest.get()));
   if (!info) {
-    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " +
-                       cupsLastErrorString());
+    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + cupsLastErrorString());
   }
   Detail d;
   if (const char* ppd_file = cupsGetPPD2(http.get(), device.c_str())) {
@@ -315,8 +313,10 @@ CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
   }
   if (ipp_attribute_t* copies = cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_COPIES)) {
     int upper = 1;
-    if (ippGetValueTag(copies) == IPP_TAG_RANGE) ippGetRange(copies, 0, &upper);
-    else upper = ippGetInteger(copies, 0);
+    if (ippGetValueTag(copies) == IPP_TAG_RANGE)
+      ippGetRange(copies, 0, &upper);
+    else
+      upper = ippGetInteger(copies, 0);
     d.capabilities.copies_max = upper;
   }
   for (const std::string& mode :
@@ -386,8 +386,9 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
                 settings.paper_width > 0 && settings.paper_length > 0;
   std::string media;
   if (custom) {
-    if (info) media = MediaKeyBySize(http.get(), dest.get(), info.get(), settings.paper_width * 10,
-                                     settings.paper_length * 10);
+    if (info)
+      media = MediaKeyBySize(http.get(), dest.get(), info.get(), settings.paper_width * 10,
+                             settings.paper_length * 10);
     if (media.empty()) {
       char buf[64];
       std::snprintf(buf, sizeof buf, "custom_%gx%gmm", settings.paper_width / 10.0,

@@ -1,9 +1,9 @@
 #include "platform/linux/linux_platform.h"
 
+#include <unistd.h>
 #include <clocale>
 #include <cstdlib>
 #include <system_error>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -73,8 +73,8 @@ std::vector<std::filesystem::path> LinuxLibrarySearch::Folders() const {
       start = end + 1;
     }
   }
-  for (const char* system : {"/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib", "/usr/lib",
-                             "/usr/local/lib"}) {
+  for (const char* system :
+       {"/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib", "/usr/lib", "/usr/local/lib"}) {
     folders.emplace_back(system);
   }
   return folders;

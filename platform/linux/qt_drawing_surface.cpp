@@ -16,7 +16,9 @@
 namespace parvel::platform::linux_os {
 namespace {
 
-int Pixels(int32_t microns, int dpi) { return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0)); }
+int Pixels(int32_t microns, int dpi) {
+  return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
+}
 
 // The paper in the current orientation, thousandths of a millimetre; a landscape sheet is the
 // portrait one turned a quarter to the left.
@@ -137,7 +139,8 @@ class QtSurface : public DrawingSurface {
     ++pages_;
     int resolution = writer_->resolution();
     painter_->resetTransform();
-    painter_->scale(static_cast<qreal>(resolution) / metrics_.dpi_x, static_cast<qreal>(resolution) / metrics_.dpi_y);
+    painter_->scale(static_cast<qreal>(resolution) / metrics_.dpi_x,
+                    static_cast<qreal>(resolution) / metrics_.dpi_y);
     painter_->translate(metrics_.offset_x, metrics_.offset_y);
     painter_->setFont(text_.Font());
     page_open_ = true;
@@ -242,8 +245,8 @@ SurfaceMetrics MetricsFor(const CupsSpooler::Detail& detail, const DeviceSetting
   return m;
 }
 
-std::unique_ptr<DrawingSurface> QtSurfaceFactory::Create(const std::string& device, const DeviceSettings* settings,
-                                                         bool printing) {
+std::unique_ptr<DrawingSurface> QtSurfaceFactory::Create(const std::string& device,
+                                                         const DeviceSettings* settings, bool printing) {
   CupsSpooler::Detail detail;
   try {
     detail = spooler_.ReadDetail(device);

@@ -59,7 +59,8 @@ class QtScreenSurface : public DrawingSurface {
 
 std::unique_ptr<DrawingSurface> QtScreenSurfaceFactory::CreateScreenContext() {
   const Screen* screen = Find<Screen>();
-  const int dpi = screen != nullptr && screen->LogicalPixelsPerInchY() > 0 ? screen->LogicalPixelsPerInchY() : 96;
+  const int dpi =
+      screen != nullptr && screen->LogicalPixelsPerInchY() > 0 ? screen->LogicalPixelsPerInchY() : 96;
   return std::make_unique<QtScreenSurface>(dpi);
 }
 

@@ -119,11 +119,11 @@ uint32_t QtTextMeasure::TabbedExtent(const QString& text, const std::vector<int>
   return (h << 16) | w;
 }
 
-std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text, const std::vector<int>& tabs,
+std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text,
+                                                             const std::vector<int>& tabs,
                                                              qreal start) const {
   std::vector<std::pair<qreal, QString>> out;
-  const qreal spacing =
-      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth();
+  const qreal spacing = tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth();
   qreal at = start;
   const QStringList parts = text.split(u'\t');
   for (qsizetype p = 0; p < parts.size(); ++p) {

@@ -5,8 +5,8 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGlyphRun>
-#include <QRawFont>
 #include <QImage>
+#include <QRawFont>
 #include <QString>
 
 #include <cstdint>

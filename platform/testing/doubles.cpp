@@ -1,9 +1,9 @@
 #include "platform/testing/doubles.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
-#include <unistd.h>
 
 namespace parvel::platform::doubles {
 

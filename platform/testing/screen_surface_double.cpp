@@ -31,7 +31,8 @@ uint32_t FixedScreenSurface::TabbedTextExtent(std::string_view text, const std::
 std::unique_ptr<DrawingSurface> FixedScreenSurfaceFactory::CreateScreenContext() {
   ++created;
   const Screen* screen = Find<Screen>();
-  return std::make_unique<FixedScreenSurface>(screen != nullptr ? screen->LogicalPixelsPerInchY() : 96, advance);
+  return std::make_unique<FixedScreenSurface>(screen != nullptr ? screen->LogicalPixelsPerInchY() : 96,
+                                              advance);
 }
 
 }  // namespace parvel::platform::doubles

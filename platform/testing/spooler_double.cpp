@@ -25,8 +25,8 @@ int Pixels(int32_t microns, int dpi) {
 
 class RecordingSurface : public DrawingSurface {
  public:
-  RecordingSurface(std::shared_ptr<SurfaceLog> log, PrinterCapabilities caps, DeviceSettings settings, bool printing,
-                   int advance, int external_leading, bool refuse)
+  RecordingSurface(std::shared_ptr<SurfaceLog> log, PrinterCapabilities caps, DeviceSettings settings,
+                   bool printing, int advance, int external_leading, bool refuse)
       : log_(std::move(log)),
         caps_(std::move(caps)),
         settings_(settings),
@@ -54,8 +54,8 @@ class RecordingSurface : public DrawingSurface {
     return (static_cast<uint32_t>(TextMetrics().height) << 16) | (static_cast<uint32_t>(end) & 0xFFFFu);
   }
   void TextOut(int x, int y, const SurfaceRect& c, std::string_view text) override {
-    Log("TextOut " + std::to_string(x) + "," + std::to_string(y) + " clip " + Rect(c) + " \"" + std::string(text) +
-        "\"" + Justified());
+    Log("TextOut " + std::to_string(x) + "," + std::to_string(y) + " clip " + Rect(c) + " \"" +
+        std::string(text) + "\"" + Justified());
   }
   void TabbedTextOut(int x, int y, std::string_view text, const std::vector<int>& tabs, int origin) override {
     std::string stops;
@@ -257,13 +257,14 @@ std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::Create(const std::string& 
   if (p == nullptr || p->fail_surfaces) return nullptr;
   ++created;
   DeviceSettings s = settings ? *settings : p->defaults.value_or(DeviceSettings{});
-  log->calls.push_back(std::string(printing ? "CreatePrintingContext " : "CreateInformationContext ") + device);
+  log->calls.push_back(std::string(printing ? "CreatePrintingContext " : "CreateInformationContext ") +
+                       device);
   return std::make_unique<RecordingSurface>(log, p->capabilities, s, printing, advance, external_leading,
                                             refuse_jobs);
 }
 
-std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::CreateInformationContext(const std::string& device,
-                                                                               const DeviceSettings* settings) {
+std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::CreateInformationContext(
+    const std::string& device, const DeviceSettings* settings) {
   return Create(device, settings, false);
 }
 

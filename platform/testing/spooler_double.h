@@ -64,7 +64,8 @@ class SurfaceFactoryDouble : public SurfaceFactory {
   int created = 0;
 
  private:
-  std::unique_ptr<DrawingSurface> Create(const std::string& device, const DeviceSettings* settings, bool printing);
+  std::unique_ptr<DrawingSurface> Create(const std::string& device, const DeviceSettings* settings,
+                                         bool printing);
   SpoolerDouble& spooler_;
 };
 

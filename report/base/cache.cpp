@@ -23,9 +23,7 @@ TppCacheStream::TppCacheStream(size_t memory_capacity) : memory_capacity_(memory
 
 TppCacheStream::~TppCacheStream() = default;
 
-int64_t TppCacheStream::Size() const {
-  return file_ ? file_size_ : static_cast<int64_t>(memory_.size());
-}
+int64_t TppCacheStream::Size() const { return file_ ? file_size_ : static_cast<int64_t>(memory_.size()); }
 
 bool TppCacheStream::Write(int64_t offset, const void* data, size_t size) {
   if (offset < 0) return false;
@@ -73,11 +71,10 @@ bool TppCacheStream::Read(int64_t offset, void* data, size_t size) {
 }
 
 std::unique_ptr<std::fstream> TppCacheStream::CopyToFile(const std::filesystem::path& path) const {
-  auto file = std::make_unique<std::fstream>(
-      path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+  auto file =
+      std::make_unique<std::fstream>(path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
   if (!file->is_open()) return nullptr;
-  file->write(reinterpret_cast<const char*>(memory_.data()),
-              static_cast<std::streamsize>(memory_.size()));
+  file->write(reinterpret_cast<const char*>(memory_.data()), static_cast<std::streamsize>(memory_.size()));
   file->flush();
   if (!file->good()) return nullptr;
   return file;
@@ -241,8 +238,7 @@ void TppCacheManager::Layout() {
     TppCacheable& c = *registration.cacheable;
     if (c.cache_stream_ == nullptr) continue;
     const auto index = static_cast<size_t>(
-        std::find(record_sizes_.begin(), record_sizes_.end(), c.cache_record_size_) -
-        record_sizes_.begin());
+        std::find(record_sizes_.begin(), record_sizes_.end(), c.cache_record_size_) - record_sizes_.begin());
     c.cache_count_ = counts[index];
   }
 }

@@ -19,13 +19,13 @@ constexpr int kFirstEntry = 43000;
 // A text is read into a buffer of this many characters, its terminator included.
 constexpr size_t kBufferCharacters = 1024;
 
-constexpr std::array<std::string_view, 14> kExtensions = {
-    "dft", "dan", "nld", "eng", "fra", "deu", "ita", "ptb", "ptg", "esp", "esm", "sve", "nor", "cst"};
+constexpr std::array<std::string_view, 14> kExtensions = {"dft", "dan", "nld", "eng", "fra", "deu", "ita",
+                                                          "ptb", "ptg", "esp", "esm", "sve", "nor", "cst"};
 
 constexpr std::array<std::string_view, 15> kPlaceholders = {
-    "<page>",    "<pagecount>",  "<documentname>", "<printername>", "<columnno>",
-    "<filename>", "<minbarwidth>", "<maxbarwidth>", "<character>",   "<identifier>",
-    "<name>",    "<count>",      "<message>",      "<length>",      "<no>"};
+    "<page>",     "<pagecount>",   "<documentname>", "<printername>", "<columnno>",
+    "<filename>", "<minbarwidth>", "<maxbarwidth>",  "<character>",   "<identifier>",
+    "<name>",     "<count>",       "<message>",      "<length>",      "<no>"};
 
 // Cuts `text` after `characters` UTF-8 characters, never inside one.
 std::string CutCharacters(std::string_view text, size_t characters) {
@@ -171,13 +171,11 @@ std::unique_ptr<TppResourceManager::Module> TppResourceManager::LoadModule(
       int number = 0;
       const auto [end, status] =
           std::from_chars(number_text.data(), number_text.data() + number_text.size(), number);
-      if (status != std::errc() || end != number_text.data() + number_text.size() ||
-          number_text.empty()) {
+      if (status != std::errc() || end != number_text.data() + number_text.size() || number_text.empty()) {
         continue;
       }
       // The first line for a number wins.
-      module->entries.emplace(number,
-                              CutCharacters(view.substr(equals + 1), kBufferCharacters - 1));
+      module->entries.emplace(number, CutCharacters(view.substr(equals + 1), kBufferCharacters - 1));
     }
     return module;
   }

@@ -31,8 +31,7 @@ constexpr Entry kTable[] = {
     {43043, "Nao foi possível determinar uma posiçao para a coluna <columnno>."},
     // Not among the table's ranges above, but a cache that cannot be written must say why.
     {43284, "Nao foi possível gravar o cache de páginas do relatório."},
-    {44020,
-     "O Windows nao pode imprimir devido a um problema com a configuraçao da impressora atual."},
+    {44020, "O Windows nao pode imprimir devido a um problema com a configuraçao da impressora atual."},
     {44022, "Nao há faixas definidas para este relatório."},
     {44023, "Nao foi possível gerar o relatório."},
     {44034, "No Data Found"},

@@ -81,8 +81,8 @@ float ScreenPixelsToUnits(int32_t pixels, TppUnitType units, TppDirection direct
   if (units > utMMThousandths) return 0;
   // Through a rounded stored length, as the components see it.
   return MMThousandthsToUnits(
-      UnitsToMMThousandths(static_cast<float>(pixels), utScreenPixels, direction, printer), units,
-      direction, printer);
+      UnitsToMMThousandths(static_cast<float>(pixels), utScreenPixels, direction, printer), units, direction,
+      printer);
 }
 
 int32_t UnitsToScreenPixels(float value, TppUnitType units, TppDirection direction,
@@ -103,8 +103,8 @@ float TenthsMMToUnits(int32_t tenths, TppUnitType units, TppDirection direction,
     case utInches:
       // Paper sizes in inches go through whole screen pixels first.
       return ScreenPixelsToUnits(
-          UnitsToScreenPixels(static_cast<float>(thousandths), utMMThousandths, direction, printer),
-          utInches, direction, printer);
+          UnitsToScreenPixels(static_cast<float>(thousandths), utMMThousandths, direction, printer), utInches,
+          direction, printer);
     case utMillimeters:
       return static_cast<float>(Round(static_cast<Extended>(tenths) / 10));
     case utMMThousandths:
@@ -121,9 +121,8 @@ int32_t UnitsToTenthsMM(float value, TppUnitType units, TppDirection direction,
     case utPrinterPixels:
       return UnitsToMMThousandths(value, units, direction, printer) / 100;
     case utInches: {
-      const float thousandths = ScreenPixelsToUnits(
-          UnitsToScreenPixels(value, utInches, direction, printer), utMMThousandths, direction,
-          printer);
+      const float thousandths = ScreenPixelsToUnits(UnitsToScreenPixels(value, utInches, direction, printer),
+                                                    utMMThousandths, direction, printer);
       return ToInt32(std::trunc(static_cast<Extended>(thousandths) / 100));
     }
     case utMillimeters:

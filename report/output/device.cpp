@@ -15,9 +15,8 @@ namespace {
 
 void RegisterForStreaming(const TppDeviceClass& deviceClass) {
   if (!deviceClass.create) return;
-  RegisterClass(deviceClass.class_name, [create = deviceClass.create](TComponent* owner) -> TComponent* {
-    return create(owner);
-  });
+  RegisterClass(deviceClass.class_name,
+                [create = deviceClass.create](TComponent* owner) -> TComponent* { return create(owner); });
 }
 
 // Filled on first use with the devices this library brings; kept until the program ends.
@@ -60,7 +59,8 @@ TppDevice::~TppDevice() {
 
 void TppDevice::LinkNotify(TppCommunicator* sender, TppOperationType operation) {
   TppCommunicator::LinkNotify(sender, operation);
-  if (operation == ppopRemove && publisher_ != nullptr && static_cast<TppCommunicator*>(publisher_) == sender) {
+  if (operation == ppopRemove && publisher_ != nullptr &&
+      static_cast<TppCommunicator*>(publisher_) == sender) {
     publisher_ = nullptr;
     if (OnPublisherChange && !IsDestroying()) OnPublisherChange(*this);
   }

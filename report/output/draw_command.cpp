@@ -11,10 +11,10 @@ namespace parvel::report {
 namespace {
 
 constexpr std::array<const char*, 16> kDataTypeNames = {
-    "dtBoolean", "dtDate", "dtTime", "dtDateTime", "dtInteger", "dtSingle", "dtDouble", "dtExtended",
-    "dtCurrency", "dtChar", "dtString", "dtVariant", "dtLongint", "dtMemo", "dtGraphic", "dtNotKnown"};
-constexpr std::array<const char*, 4> kTextAlignmentNames = {"taLeftJustified", "taRightJustified", "taCentered",
-                                                           "taFullJustified"};
+    "dtBoolean",  "dtDate", "dtTime",   "dtDateTime", "dtInteger", "dtSingle", "dtDouble",  "dtExtended",
+    "dtCurrency", "dtChar", "dtString", "dtVariant",  "dtLongint", "dtMemo",   "dtGraphic", "dtNotKnown"};
+constexpr std::array<const char*, 4> kTextAlignmentNames = {"taLeftJustified", "taRightJustified",
+                                                            "taCentered", "taFullJustified"};
 constexpr std::array<const char*, 4> kFontStyleNames = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
 constexpr std::array<const char*, 3> kFontPitchNames = {"fpDefault", "fpVariable", "fpFixed"};
 

@@ -214,11 +214,11 @@ class TppDrawText : public TppDrawCommand {
 
 // The other kinds of command. Their content and rendering belong to the components that make
 // them; here they are known by class, so that pages can be copied and streamed.
-#define PARVEL_DRAW_COMMAND_CLASS(Name, Base)                                                  \
-  class Name : public Base {                                                                  \
-   public:                                                                                    \
-    explicit Name(TComponent* owner = nullptr) : Base(owner) {}                               \
-    std::string ClassName() const override { return #Name; }                                  \
+#define PARVEL_DRAW_COMMAND_CLASS(Name, Base)                                                     \
+  class Name : public Base {                                                                      \
+   public:                                                                                        \
+    explicit Name(TComponent* owner = nullptr) : Base(owner) {}                                   \
+    std::string ClassName() const override { return #Name; }                                      \
     TppDrawCommand* CreateSameClass(TComponent* owner) const override { return new Name(owner); } \
   };
 

@@ -50,7 +50,9 @@ void TppPage::SetPrinterSetup(const TppPrinterSetup* setup) {
   if (setup != nullptr && setup != printer_setup_.get()) printer_setup_->Assign(*setup);
 }
 
-TppDrawCommand* TppPage::DrawCommands(int index) const { return static_cast<TppDrawCommand*>(Children(index)); }
+TppDrawCommand* TppPage::DrawCommands(int index) const {
+  return static_cast<TppDrawCommand*>(Children(index));
+}
 
 void TppPage::Append(std::unique_ptr<std::vector<TppDrawCommand*>>& list, TppDrawCommand* command) {
   if (!list) list = std::make_unique<std::vector<TppDrawCommand*>>();
@@ -87,7 +89,8 @@ void TppPage::AddDrawCommand(TppDrawCommand* aDrawCommand) {
   if (dynamic_cast<TppOutlineDrawCommand*>(aDrawCommand) != nullptr) {
     for (int i = 0; i < DrawCommandCount(); ++i) {
       if (dynamic_cast<TppOutlineDrawCommand*>(DrawCommands(i)) != nullptr) {
-        throw EOutlineError("TppPage.AddDrawCommand: Cannot add more than one draw outline command per page.");
+        throw EOutlineError(
+            "TppPage.AddDrawCommand: Cannot add more than one draw outline command per page.");
       }
     }
   }
@@ -165,11 +168,13 @@ void TppPage::Clear() {
 }
 
 std::string TppPage::PageDescription() const {
-  return LoadLanguageString(18) + " " + std::to_string(absolute_page_no_) + " " + LoadLanguageString(16) + " " +
-         std::to_string(absolute_page_count_);
+  return LoadLanguageString(18) + " " + std::to_string(absolute_page_no_) + " " + LoadLanguageString(16) +
+         " " + std::to_string(absolute_page_count_);
 }
 
-std::string TppPage::PageNoText() const { return LoadLanguageString(18) + " " + std::to_string(absolute_page_no_); }
+std::string TppPage::PageNoText() const {
+  return LoadLanguageString(18) + " " + std::to_string(absolute_page_no_);
+}
 
 void TppPage::WriteProperties(TWriter& writer) const {
   TppRelative::WriteProperties(writer);
@@ -195,7 +200,8 @@ void TppPage::WriteProperties(TWriter& writer) const {
 
 bool TppPage::ReadProperty(const std::string& name, TReader& reader) {
   if (name.starts_with(kPrinterSetupPrefix)) {
-    return printer_setup_->ReadProperty(name.substr(std::char_traits<char>::length(kPrinterSetupPrefix)), reader);
+    return printer_setup_->ReadProperty(name.substr(std::char_traits<char>::length(kPrinterSetupPrefix)),
+                                        reader);
   }
   if (name == "AbsolutePageCount") {
     absolute_page_count_ = reader.ReadInteger();

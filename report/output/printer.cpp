@@ -86,7 +86,8 @@ platform::DrawingSurface* TppPrinterCanvas::Handle() {
 
 platform::DrawingSurface& TppPrinterCanvas::Surface() {
   platform::DrawingSurface* surface = printer_ != nullptr ? printer_->Handle() : nullptr;
-  if (surface == nullptr) throw EPrintError("The printer \"" + printer_->PrinterName() + "\" cannot be used.");
+  if (surface == nullptr)
+    throw EPrintError("The printer \"" + printer_->PrinterName() + "\" cannot be used.");
   if (font_selected_on_ != surface) {
     UpdateFont();
     surface->SetFont(scaled_);
@@ -112,7 +113,9 @@ void TppPrinterCanvas::TabbedTextOut(int x, int y, std::string_view text, const 
   Surface().TabbedTextOut(x, y, text, tab_stops, tab_origin);
 }
 
-void TppPrinterCanvas::FillRect(const platform::SurfaceRect& rect, TColor color) { Surface().FillRect(rect, color); }
+void TppPrinterCanvas::FillRect(const platform::SurfaceRect& rect, TColor color) {
+  Surface().FillRect(rect, color);
+}
 
 void TppPrinterCanvas::SetTextJustification(int extra, int break_count) {
   Surface().SetTextJustification(extra, break_count);
@@ -185,7 +188,8 @@ platform::DeviceSettings* TppCustomPrinter::DevMode() {
     if (PrinterList().GetPrinterInfo(printer_name_) == nullptr) return nullptr;
     platform::PrinterHandle* handle = PrinterHandle();
     if (handle == nullptr) return nullptr;
-    std::optional<platform::DeviceSettings> settings = platform::Get<platform::Spooler>().DefaultSettings(*handle);
+    std::optional<platform::DeviceSettings> settings =
+        platform::Get<platform::Spooler>().DefaultSettings(*handle);
     if (!settings) return nullptr;
     dev_mode_ = std::move(settings);
     default_bin_ = dev_mode_->default_source;
@@ -420,8 +424,10 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
   const bool landscape = s.Orientation() == poLandscape;
   const TppUnitType units = s.Units();
   auto record_size = [&](float& width, float& height) {
-    width = TenthsMMToUnits(landscape ? settings->paper_length : settings->paper_width, units, dirHorizontal, this);
-    height = TenthsMMToUnits(landscape ? settings->paper_width : settings->paper_length, units, dirVertical, this);
+    width = TenthsMMToUnits(landscape ? settings->paper_length : settings->paper_width, units, dirHorizontal,
+                            this);
+    height =
+        TenthsMMToUnits(landscape ? settings->paper_width : settings->paper_length, units, dirVertical, this);
   };
   TppPrinterCapabilities* caps = Capabilities();
   if (caps != nullptr && settings->Has(F::fmPaperSize)) {
@@ -449,7 +455,8 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
       s.SetBinName(kDefault);
     } else {
       const int at = IndexOf(caps->Bins, std::to_string(settings->default_source));
-      if (at >= 0 && at < static_cast<int>(caps->BinNames.size())) s.SetBinName(caps->BinNames[static_cast<size_t>(at)]);
+      if (at >= 0 && at < static_cast<int>(caps->BinNames.size()))
+        s.SetBinName(caps->BinNames[static_cast<size_t>(at)]);
     }
   }
   return s;
@@ -458,7 +465,8 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
 void TppPrinter::SetPrinterSetup(const TppPrinterSetup& setup) {
   const bool other_printer = PrinterInfo() != nullptr && PrinterInfo()->Name() != setup.PrinterDescription();
   if (!other_printer && setup_->IsEqual(setup)) return;
-  if (!Printing() && setup_->PrinterName() != setup.PrinterName()) setup_->SetPrinterName(setup.PrinterName());
+  if (!Printing() && setup_->PrinterName() != setup.PrinterName())
+    setup_->SetPrinterName(setup.PrinterName());
   {
     QuietSetup quiet(*setup_);
     setup_->Assign(setup);

@@ -24,7 +24,8 @@ int32_t ToDevicePixels(int32_t thousandths, TppDirection direction, const TppPri
 
 const TppDeviceClass& TppPrinterDevice::DeviceClass() {
   static const TppDeviceClass device_class{
-      "TppPrinterDevice", "Printer", [](TComponent* owner) -> TppDevice* { return new TppPrinterDevice(owner); }};
+      "TppPrinterDevice", "Printer",
+      [](TComponent* owner) -> TppDevice* { return new TppPrinterDevice(owner); }};
   return device_class;
 }
 
@@ -58,8 +59,8 @@ std::string TppPrinterDevice::PageStatus(const TppPage& page) {
   }
   const std::string printer = printer_->PrinterDescription();
   if (publisher == nullptr || publisher->LastPageKnown()) {
-    return LoadLanguageFormat(28, {std::to_string(page.AbsolutePageNo()), std::to_string(page.AbsolutePageCount()),
-                                   page.DocumentName(), printer});
+    return LoadLanguageFormat(28, {std::to_string(page.AbsolutePageNo()),
+                                   std::to_string(page.AbsolutePageCount()), page.DocumentName(), printer});
   }
   return LoadLanguageFormat(27, {std::to_string(page.AbsolutePageNo()), page.DocumentName(), printer});
 }
@@ -171,7 +172,8 @@ bool TppPrinterDevice::DrawCommand(TppDrawCommand& command) {
   const TppPrinter& printer = *printer_;
   command.SetDeviceLeft(ToDevicePixels(command.Left(), dirHorizontal, printer) + origin_x_);
   command.SetDeviceTop(ToDevicePixels(command.Top(), dirVertical, printer) + origin_y_);
-  command.SetDeviceRight(ToDevicePixels(command.Left() + command.Width(), dirHorizontal, printer) + origin_x_);
+  command.SetDeviceRight(ToDevicePixels(command.Left() + command.Width(), dirHorizontal, printer) +
+                         origin_x_);
   command.SetDeviceBottom(ToDevicePixels(command.Top() + command.Height(), dirVertical, printer) + origin_y_);
   if (auto* text = dynamic_cast<TppDrawText*>(&command)) {
     DrawText(*text);

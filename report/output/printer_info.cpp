@@ -124,8 +124,10 @@ void MoveToEnd(std::vector<T>& list, size_t i) {
 }
 
 void SetOrAppend(std::vector<std::string>& list, size_t i, std::string value) {
-  if (i < list.size()) list[i] = std::move(value);
-  else list.push_back(std::move(value));
+  if (i < list.size())
+    list[i] = std::move(value);
+  else
+    list.push_back(std::move(value));
 }
 
 int ToInt(const std::string& text) {
@@ -147,7 +149,8 @@ std::pair<int32_t, int32_t> BuiltInPaperSize(int number) {
   const Paper* p = FindPaper(number);
   if (p == nullptr) return {0, 0};
   if (!p->inches) return {static_cast<int32_t>(p->width), static_cast<int32_t>(p->height)};
-  return {UnitsToTenthsMM(p->width, utInches, dirHorizontal), UnitsToTenthsMM(p->height, utInches, dirVertical)};
+  return {UnitsToTenthsMM(p->width, utInches, dirHorizontal),
+          UnitsToTenthsMM(p->height, utInches, dirVertical)};
 }
 
 void TppPrinterCapabilities::Load(const platform::PrinterCapabilities& reported) {
@@ -173,8 +176,8 @@ void TppPrinterCapabilities::NormalisePapers() {
       std::string name = BuiltInPaperName(ToInt(Papers[i]));
       if (name == "Unknown") {
         if (i < PaperWidths.size() && i < PaperHeights.size()) {
-          name = std::to_string(ToInt(PaperWidths[i]) / 10) + " x " + std::to_string(ToInt(PaperHeights[i]) / 10) +
-                 " mm";
+          name = std::to_string(ToInt(PaperWidths[i]) / 10) + " x " +
+                 std::to_string(ToInt(PaperHeights[i]) / 10) + " mm";
         } else {
           name = "Unknown: " + Papers[i];
         }

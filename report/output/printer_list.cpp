@@ -32,7 +32,8 @@ void TppPrinterList::Build() {
   entries_.clear();
   names_.clear();
   names_ = {"Default", "Screen"};
-  entries_.push_back(std::make_unique<TppPrinterInfo>("Default", true, std::nullopt, std::nullopt, std::nullopt));
+  entries_.push_back(
+      std::make_unique<TppPrinterInfo>("Default", true, std::nullopt, std::nullopt, std::nullopt));
   entries_.push_back(std::make_unique<TppScreenPrinterInfo>());
   if (spooler_ != nullptr) {
     std::vector<platform::PrinterEntry> printers;
@@ -43,7 +44,8 @@ void TppPrinterList::Build() {
     }
     for (const platform::PrinterEntry& p : printers) {
       names_.push_back(p.name);
-      entries_.push_back(std::make_unique<TppPrinterInfo>(p.name, p.is_local, p.port, p.device, std::nullopt));
+      entries_.push_back(
+          std::make_unique<TppPrinterInfo>(p.name, p.is_local, p.port, p.device, std::nullopt));
     }
   }
   ReadDefaultPrinter();

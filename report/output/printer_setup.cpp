@@ -1,7 +1,7 @@
 #include "report/output/printer_setup.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -46,13 +46,18 @@ int32_t RoundPixels(float value) { return static_cast<int32_t>(std::nearbyint(st
 
 const char* DuplexTypeName(TppDuplexType value) {
   switch (value) {
-    case dpHorizontal: return "dpHorizontal";
-    case dpVertical: return "dpVertical";
-    default: return "dpNone";
+    case dpHorizontal:
+      return "dpHorizontal";
+    case dpVertical:
+      return "dpVertical";
+    default:
+      return "dpNone";
   }
 }
 
-const char* OrientationName(TPrinterOrientation value) { return value == poLandscape ? "poLandscape" : "poPortrait"; }
+const char* OrientationName(TPrinterOrientation value) {
+  return value == poLandscape ? "poLandscape" : "poPortrait";
+}
 
 int32_t TppPageDef::spPageWidth() const {
   return RoundPixels(MMThousandthsToUnits(mm_width_, utScreenPixels, dirHorizontal));
@@ -363,8 +368,9 @@ uint16_t TppPrinterSetup::GetPaperNumber() const {
 
 bool TppPrinterSetup::IsEqual(const TppPrinterSetup& other) const {
   return PrinterDescription() == other.PrinterDescription() && bin_name_ == other.bin_name_ &&
-         collation_ == other.collation_ && copies_ == other.copies_ && document_name_ == other.document_name_ &&
-         duplex_ == other.duplex_ && orientation_ == other.orientation_ && page_def_ == other.page_def_;
+         collation_ == other.collation_ && copies_ == other.copies_ &&
+         document_name_ == other.document_name_ && duplex_ == other.duplex_ &&
+         orientation_ == other.orientation_ && page_def_ == other.page_def_;
 }
 
 bool TppPrinterSetup::IsSamePaper(const TppPrinterSetup& other) const {

@@ -8,7 +8,8 @@
 
 namespace parvel::report {
 
-void TppPrinterSetup::WriteProperties(TWriter& writer, std::string_view prefix, const TppPrinterSetup* ancestor) const {
+void TppPrinterSetup::WriteProperties(TWriter& writer, std::string_view prefix,
+                                      const TppPrinterSetup* ancestor) const {
   auto name = [&](std::string_view n) { writer.WritePropName(std::string(prefix) + std::string(n)); };
   if (!bin_name_.empty()) {
     name("BinName");

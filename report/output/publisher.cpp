@@ -88,7 +88,8 @@ void TppPublisher::Detach(TppDevice* device) {
     if (pos == it->devices.end()) continue;
     const bool on_top = pos == it->devices.end() - 1;
     it->devices.erase(pos);
-    if (on_top && !it->devices.empty() && !Attached(it->devices.back())) devices_.push_back(it->devices.back());
+    if (on_top && !it->devices.empty() && !Attached(it->devices.back()))
+      devices_.push_back(it->devices.back());
     if (it->devices.empty()) device_stacks_.erase(it);
     break;
   }
@@ -180,8 +181,9 @@ void TppPublisher::ReceivePage(TppPage& page) {
 // ---- cache
 
 TppPage* TppPublisher::FindCached(int32_t absolutePageNo) const {
-  auto it = std::lower_bound(page_cache_.begin(), page_cache_.end(), absolutePageNo,
-                             [](const std::unique_ptr<TppPage>& p, int32_t no) { return p->AbsolutePageNo() < no; });
+  auto it = std::lower_bound(
+      page_cache_.begin(), page_cache_.end(), absolutePageNo,
+      [](const std::unique_ptr<TppPage>& p, int32_t no) { return p->AbsolutePageNo() < no; });
   if (it == page_cache_.end() || (*it)->AbsolutePageNo() != absolutePageNo) return nullptr;
   return it->get();
 }
@@ -199,8 +201,9 @@ void TppPublisher::CachePage(const TppPage& page) {
   copy->Assign(page);
   copy->SetCalculation(false);
   const TppPage& added = *copy;
-  auto it = std::lower_bound(page_cache_.begin(), page_cache_.end(), page.AbsolutePageNo(),
-                             [](const std::unique_ptr<TppPage>& p, int32_t no) { return p->AbsolutePageNo() < no; });
+  auto it = std::lower_bound(
+      page_cache_.begin(), page_cache_.end(), page.AbsolutePageNo(),
+      [](const std::unique_ptr<TppPage>& p, int32_t no) { return p->AbsolutePageNo() < no; });
   if (it != page_cache_.end() && (*it)->AbsolutePageNo() == page.AbsolutePageNo()) {
     *it = std::move(copy);
   } else {
@@ -214,7 +217,8 @@ void TppPublisher::CachePage(const TppPage& page) {
       cached->SetAbsolutePageCount(added.AbsolutePageCount());
       changed = true;
     }
-    if (cached->ControlGroupBreakNo() == added.ControlGroupBreakNo() && cached->PageCount() < added.PageCount()) {
+    if (cached->ControlGroupBreakNo() == added.ControlGroupBreakNo() &&
+        cached->PageCount() < added.PageCount()) {
       cached->SetPageCount(added.PageCount());
       changed = true;
     }

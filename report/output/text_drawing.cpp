@@ -34,7 +34,8 @@ std::string_view TrimBlanks(std::string_view text) {
 
 void RemoveMarkers(std::string& line) {
   const std::string marker = kParagraphMarker;
-  for (size_t at = line.find(marker); at != std::string::npos; at = line.find(marker, at)) line.erase(at, marker.size());
+  for (size_t at = line.find(marker); at != std::string::npos; at = line.find(marker, at))
+    line.erase(at, marker.size());
 }
 
 // One blank after every character (UTF-8 sequence) but the last.
@@ -102,7 +103,8 @@ std::vector<int> TextTabStops(const TppDrawText& command, const TppResolutionSou
   for (const std::string& entry : command.TabStopPositions()) {
     if (stops.size() == kMaxTabStops) break;
     int32_t thousandths = 0;
-    if (ParseDecimal(entry, thousandths)) stops.push_back(ToPrinterPixels(thousandths, dirHorizontal, printer));
+    if (ParseDecimal(entry, thousandths))
+      stops.push_back(ToPrinterPixels(thousandths, dirHorizontal, printer));
   }
   return stops;
 }
@@ -165,7 +167,8 @@ void DrawTextCommand(TppDrawText& command, TppPrinterCanvas& canvas, const TppRe
         x = right - width_of(text);
         break;
       case taCentered:
-        x = left + static_cast<int>(RoundHalfEven(static_cast<long double>(width - width_of(text)) / 2 - 0.5L));
+        x = left +
+            static_cast<int>(RoundHalfEven(static_cast<long double>(width - width_of(text)) / 2 - 0.5L));
         break;
       case taFullJustified: {
         bool justified = false;

@@ -41,11 +41,11 @@ TEST(QtTextMeasure, SimpleTextIsMeasuredFromTheGlyphsItIsDrawnWith) {
 TEST(QtTextMeasure, TextTheGlyphLayoutCannotCarryGoesThroughTheShaper) {
   QtTextMeasure measure = CardMeasure();
   const QString cases[] = {
-      QString::fromUtf8("漢字"),            // glyphs the font lacks: a fallback font draws them
-      QString::fromUtf8("مرحبا"),           // a script that joins
-      QString::fromUtf8("e\u0301"),         // a combining mark
-      QStringLiteral("two\nlines"),         // a line break
-      QString::fromUtf8("\U0001F600"),      // beyond the basic plane
+      QString::fromUtf8("漢字"),        // glyphs the font lacks: a fallback font draws them
+      QString::fromUtf8("مرحبا"),       // a script that joins
+      QString::fromUtf8("e\u0301"),     // a combining mark
+      QStringLiteral("two\nlines"),     // a line break
+      QString::fromUtf8("\U0001F600"),  // beyond the basic plane
       QString(),
   };
   for (const QString& text : cases) {

@@ -197,7 +197,8 @@ JobRecord CupsServer::WaitForJob(int job_id, double seconds) const {
   JobRecord record;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
   while (true) {
-    http_t* http = httpConnect2(socket_.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    http_t* http =
+        httpConnect2(socket_.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
     if (http != nullptr) {
       ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
       std::string uri = "ipp://localhost/jobs/" + std::to_string(job_id);

@@ -15,7 +15,7 @@
 namespace parvel::doubles {
 
 struct JobRecord {
-  int state = 0;  // IPP job-state: 9 completed, 8 aborted, 7 canceled
+  int state = 0;                                  // IPP job-state: 9 completed, 8 aborted, 7 canceled
   std::map<std::string, std::string> attributes;  // job-name, media, orientation-requested, ...
 };
 
@@ -40,7 +40,8 @@ class CupsServer {
   const std::string& Socket() const { return socket_; }
   const std::filesystem::path& Folder() const { return root_; }
 
-  // Adds an enabled queue from tests/fixtures/<ppd> (a raw queue for an empty name); answers the file its jobs are written to.
+  // Adds an enabled queue from tests/fixtures/<ppd> (a raw queue for an empty name); answers the file its
+  // jobs are written to.
   std::filesystem::path AddQueue(const std::string& name, const std::string& ppd);
   void SetDefault(const std::string& name);
   void RejectJobs(const std::string& name, bool reject = true);

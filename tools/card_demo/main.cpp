@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> lines;
   if (card_file.empty()) {
-    lines = {"FULANO DE TAL", "Matrícula 004512", "Validade 12/2027", "Setor", "Financeiro", "Bloco B",
-             "Sala 210", "parvel"};
+    lines = {"FULANO DE TAL", "Matrícula 004512", "Validade 12/2027", "Setor",
+             "Financeiro",    "Bloco B",          "Sala 210",         "parvel"};
   } else if (!ReadCardLines(card_file, lines)) {
     return 1;
   }

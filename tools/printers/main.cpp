@@ -55,8 +55,8 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
   report::TppPrinterCapabilities& caps = info.GetCapabilities();
   std::cout << "  Papers (number, name, width x height mm):\n";
   for (size_t i = 0; i < caps.PaperNames.size(); ++i) {
-    std::cout << "    " << (i < caps.Papers.size() ? caps.Papers[i] : "?") << "  " << caps.PaperNames[i] << "  "
-              << (i < caps.PaperWidths.size() ? Millimetres(caps.PaperWidths[i]) : "?") << " x "
+    std::cout << "    " << (i < caps.Papers.size() ? caps.Papers[i] : "?") << "  " << caps.PaperNames[i]
+              << "  " << (i < caps.PaperWidths.size() ? Millimetres(caps.PaperWidths[i]) : "?") << " x "
               << (i < caps.PaperHeights.size() ? Millimetres(caps.PaperHeights[i]) : "?") << "\n";
   }
   std::cout << "  Bins (number, name):\n";
@@ -71,8 +71,9 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
     settings.orientation = 2;
     settings.paper_size = static_cast<int16_t>(ToInt(caps.Papers[static_cast<size_t>(card)]));
   }
-  if (auto ic = info.Device() ? surfaces.CreateInformationContext(*info.Device(), card >= 0 ? &settings : nullptr)
-                              : nullptr) {
+  if (auto ic = info.Device()
+                    ? surfaces.CreateInformationContext(*info.Device(), card >= 0 ? &settings : nullptr)
+                    : nullptr) {
     platform::SurfaceMetrics m = ic->Metrics();
     std::cout << "  Resolution: " << m.dpi_x << " x " << m.dpi_y << " dpi\n";
     std::cout << "  Physical offsets: " << m.offset_x << ", " << m.offset_y << " pixels"
@@ -81,8 +82,8 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
     std::cout << "  Resolution: unavailable (the printer cannot be opened)\n";
   }
   if (card >= 0) {
-    std::cout << "  Card 85.7 x 54.0 mm landscape: \"" << caps.PaperNames[static_cast<size_t>(card)] << "\" (number "
-              << caps.Papers[static_cast<size_t>(card)] << ")\n";
+    std::cout << "  Card 85.7 x 54.0 mm landscape: \"" << caps.PaperNames[static_cast<size_t>(card)]
+              << "\" (number " << caps.Papers[static_cast<size_t>(card)] << ")\n";
   } else {
     std::cout << "  Card 85.7 x 54.0 mm landscape: no paper of this size; prints as \"Custom\"\n";
   }
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
   std::cout << "Printer list:\n";
   for (const std::string& name : list.PrinterNames()) std::cout << "  " << name << "\n";
   std::cout << "Default printer: "
-            << (list.DefaultPrinterName().empty() ? std::string("(none)") : list.DefaultPrinterName()) << "\n";
+            << (list.DefaultPrinterName().empty() ? std::string("(none)") : list.DefaultPrinterName())
+            << "\n";
   for (int i = 2; i < list.Count(); ++i) Describe(*list.Entry(i), surfaces);
   return 0;
 }

@@ -62,7 +62,12 @@ TEST_F(LanguageTest, ProgramTableHoldsTheEngineTexts) {
       {1034, "No Data Found"},
       {1035, "No data found for this report."},
       // Outside the table.
-      {21, ""}, {35, ""}, {415, ""}, {1037, ""}, {-43000, ""}, {100000, ""},
+      {21, ""},
+      {35, ""},
+      {415, ""},
+      {1037, ""},
+      {-43000, ""},
+      {100000, ""},
   };
   for (const auto& [n, text] : cases) EXPECT_EQ(LoadLanguageString(n), text) << n;
   EXPECT_EQ(ProgramStringTableEntry(44023), "Nao foi possível gerar o relatório.");
@@ -70,8 +75,7 @@ TEST_F(LanguageTest, ProgramTableHoldsTheEngineTexts) {
 }
 
 TEST_F(LanguageTest, FormatFillsPlaceholdersInTextOrder) {
-  EXPECT_EQ(LoadLanguageFormat(27, {"3", "Report", "P1"}),
-            "Imprimindo a página 3 do Relatório Report em P1");
+  EXPECT_EQ(LoadLanguageFormat(27, {"3", "Report", "P1"}), "Imprimindo a página 3 do Relatório Report em P1");
   EXPECT_EQ(LoadLanguageFormat(10, {"2", "5", "Cartao"}),
             "Desenhando a página 2 de 5 para o o relatório Cartao");
   // Extra arguments are ignored; a text without placeholders comes back as it stands.
@@ -120,8 +124,11 @@ TEST_F(LanguageTest, ModuleTextsWinAndFallBackEntryByEntry) {
               "43023=\n"  // empty: the program's text stands
               "43021= Entry with = inside\n"
               "43021=second line for the same number\n"
-              "43100=" + long_text + "\n"
-              "43101=" + std::string(1022, 'y') + "\xC3\xA9\xC3\xA9" + "\n");
+              "43100=" +
+                  long_text +
+                  "\n"
+                  "43101=" +
+                  std::string(1022, 'y') + "\xC3\xA9\xC3\xA9" + "\n");
   WriteModule("second", "kvPrint.ptb", "43004=from the second folder\n");
   WriteModule("second", "kvPrint.eng", "43004=English\n");
 
@@ -180,11 +187,11 @@ TEST_F(LanguageTest, RefusalKeepsThePreviousLanguageTexts) {
 
 TEST(LanguageExtensionTest, EveryLanguageHasItsExtension) {
   const std::pair<TppLanguageType, const char*> cases[] = {
-      {lgDefault, "dft"},        {lgDanish, "dan"},        {lgDutch, "nld"},
-      {lgEnglish, "eng"},        {lgFrench, "fra"},        {lgGerman, "deu"},
-      {lgItalian, "ita"},        {lgPortugueseBrazil, "ptb"}, {lgPortuguese, "ptg"},
-      {lgSpanish, "esp"},        {lgSpanishMexico, "esm"}, {lgSwedish, "sve"},
-      {lgNorwegian, "nor"},      {lgCustom, "cst"},        {static_cast<TppLanguageType>(14), ""},
+      {lgDefault, "dft"},   {lgDanish, "dan"},           {lgDutch, "nld"},
+      {lgEnglish, "eng"},   {lgFrench, "fra"},           {lgGerman, "deu"},
+      {lgItalian, "ita"},   {lgPortugueseBrazil, "ptb"}, {lgPortuguese, "ptg"},
+      {lgSpanish, "esp"},   {lgSpanishMexico, "esm"},    {lgSwedish, "sve"},
+      {lgNorwegian, "nor"}, {lgCustom, "cst"},           {static_cast<TppLanguageType>(14), ""},
   };
   for (const auto& [language, extension] : cases) {
     EXPECT_EQ(LanguageExtension(language), extension) << int(language);

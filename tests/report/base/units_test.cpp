@@ -14,9 +14,7 @@ namespace {
 class FakePrinter : public TppResolutionSource {
  public:
   FakePrinter(int x, int y) : x_(x), y_(y) {}
-  int PixelsPerInch(TppDirection direction) const override {
-    return direction == dirHorizontal ? x_ : y_;
-  }
+  int PixelsPerInch(TppDirection direction) const override { return direction == dirHorizontal ? x_ : y_; }
 
  private:
   int x_, y_;
@@ -30,12 +28,10 @@ struct ToUnitsCase {
 
 TEST(UnitsTest, MMThousandthsToUnitsOnA96DpiScreen) {
   const ToUnitsCase cases[] = {
-      {85700, utInches, 3.374f},     {54000, utInches, 2.126f},
-      {25400, utInches, 1.0f},       {1000, utInches, 0.0394f},
-      {85700, utScreenPixels, 324},  {8731, utScreenPixels, 33},
-      {4498, utScreenPixels, 17},    {11906, utScreenPixels, 45},
-      {52388, utScreenPixels, 198},  {8731, utMillimeters, 8.731f},
-      {-8731, utMillimeters, -8.731f}, {12345, utMMThousandths, 12345},
+      {85700, utInches, 3.374f},     {54000, utInches, 2.126f},       {25400, utInches, 1.0f},
+      {1000, utInches, 0.0394f},     {85700, utScreenPixels, 324},    {8731, utScreenPixels, 33},
+      {4498, utScreenPixels, 17},    {11906, utScreenPixels, 45},     {52388, utScreenPixels, 198},
+      {8731, utMillimeters, 8.731f}, {-8731, utMillimeters, -8.731f}, {12345, utMMThousandths, 12345},
       {85700, utPrinterPixels, 324},  // no printer: the screen's resolution
   };
   for (const auto& c : cases) {
@@ -53,13 +49,10 @@ struct FromUnitsCase {
 TEST(UnitsTest, UnitsToMMThousandthsRoundsExceptThousandths) {
   const FromUnitsCase cases[] = {
       {1.0f, utInches, 25400},  // the quotient is 25400.05
-      {3.374f, utInches, 85700},
-      {8.731f, utMillimeters, 8731},
+      {3.374f, utInches, 85700},      {8.731f, utMillimeters, 8731},
       {12.9f, utMMThousandths, 12},  // truncation, not rounding
-      {-12.9f, utMMThousandths, -12},
-      {1, utScreenPixels, 265},
-      {324, utScreenPixels, 85725},
-      {0.0005f, utMillimeters, 1},  // the single lies just above the half
+      {-12.9f, utMMThousandths, -12}, {1, utScreenPixels, 265},
+      {324, utScreenPixels, 85725},   {0.0005f, utMillimeters, 1},  // the single lies just above the half
       {2.5f, utMMThousandths, 2},
   };
   for (const auto& c : cases) {
@@ -123,22 +116,30 @@ TEST(UnitsTest, ScreenPixelConversionsGoThroughStoredLengths) {
 
 TEST(UnitsTest, TenthsOfMillimetres) {
   const ToUnitsCase to[] = {
-      {25, utMillimeters, 2},  {35, utMillimeters, 4},  // ties to even
-      {857, utMillimeters, 86}, {857, utMMThousandths, 85700},
-      {857, utScreenPixels, 324}, {857, utPrinterPixels, 324},
+      {25, utMillimeters, 2},
+      {35, utMillimeters, 4},  // ties to even
+      {857, utMillimeters, 86},
+      {857, utMMThousandths, 85700},
+      {857, utScreenPixels, 324},
+      {857, utPrinterPixels, 324},
       // Through whole pixels: 85700 are 324 pixels, 85725 thousandths; 10000 are 38, 10054.
-      {857, utInches, 3.375f}, {100, utInches, 0.3958f},
+      {857, utInches, 3.375f},
+      {100, utInches, 0.3958f},
   };
   for (const auto& c : to) {
     EXPECT_EQ(TenthsMMToUnits(c.value, c.units, dirVertical), c.expected)
         << c.value << " in unit " << int(c.units);
   }
   const FromUnitsCase from[] = {
-      {85.7f, utMillimeters, 857},     {85700, utMMThousandths, 857},
-      {85750, utMMThousandths, 858},   {324, utScreenPixels, 857},
-      {-324, utScreenPixels, -857},    {324, utPrinterPixels, 857},
+      {85.7f, utMillimeters, 857},
+      {85700, utMMThousandths, 857},
+      {85750, utMMThousandths, 858},
+      {324, utScreenPixels, 857},
+      {-324, utScreenPixels, -857},
+      {324, utPrinterPixels, 857},
       // 3.374 in is 324 pixels, 85725 thousandths; 0.3937 in is 38 pixels, 10054, truncated.
-      {3.374f, utInches, 857}, {0.3937f, utInches, 100},
+      {3.374f, utInches, 857},
+      {0.3937f, utInches, 100},
   };
   for (const auto& c : from) {
     EXPECT_EQ(UnitsToTenthsMM(c.value, c.units, dirVertical), c.expected)

@@ -149,7 +149,8 @@ TEST(DrawTextTest, OldStreamsCarryTheAnchor) {
   const struct {
     const char* ident;
     TppTextAlignment expected;
-  } cases[] = {{"taRightJustify", taRightJustified}, {"taCenter", taCentered}, {"taSideways", taLeftJustified}};
+  } cases[] = {
+      {"taRightJustify", taRightJustified}, {"taCenter", taCentered}, {"taSideways", taLeftJustified}};
   for (const auto& c : cases) {
     std::unique_ptr<TComponent> read =
         ReadComponentText(std::string("object T: TppDrawText\n  Alignment = ") + c.ident + "\nend\n");
@@ -215,7 +216,8 @@ TEST_F(TextDrawingTest, AutoSizeAnchorsAtTheAlignedEdge) {
   } cases[] = {
       {taRightJustify, "TextOut 154,22 clip (154,22,244,75) \"ABCDEFGHI\"", 154, 244},
       {taLeftJustify, "TextOut 103,22 clip (103,22,193,75) \"ABCDEFGHI\"", 103, 193},
-      {taCenter, "TextOut 129,22 clip (129,22,219,75) \"ABCDEFGHI\"", 129, 219},  // (141 - 90) / 2 = 25.5 -> 26
+      {taCenter, "TextOut 129,22 clip (129,22,219,75) \"ABCDEFGHI\"", 129,
+       219},  // (141 - 90) / 2 = 25.5 -> 26
   };
   for (const auto& c : cases) {
     env.Fresh();

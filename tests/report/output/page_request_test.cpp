@@ -53,21 +53,18 @@ TEST(PageRequestTest, WantsBySetting) {
     bool wanted;
   };
   const Case cases[] = {
-      {psAll, prAll, {3, 7, false, false}, true},
-      {psAll, prOddPages, {3, 7, false, false}, true},
-      {psAll, prEvenPages, {3, 7, false, false}, false},
-      {psFirstPage, prAll, {1, 7, true, false}, true},
-      {psFirstPage, prAll, {2, 7, false, false}, false},
-      {psLastPage, prAll, {7, 7, false, true}, true},
-      {psLastPage, prAll, {6, 7, false, false}, false},
-      {psPageRange, prAll, {1, 7, true, false}, false},
+      {psAll, prAll, {3, 7, false, false}, true},         {psAll, prOddPages, {3, 7, false, false}, true},
+      {psAll, prEvenPages, {3, 7, false, false}, false},  {psFirstPage, prAll, {1, 7, true, false}, true},
+      {psFirstPage, prAll, {2, 7, false, false}, false},  {psLastPage, prAll, {7, 7, false, true}, true},
+      {psLastPage, prAll, {6, 7, false, false}, false},   {psPageRange, prAll, {1, 7, true, false}, false},
       {psSinglePage, prAll, {3, 7, false, false}, false},  // page 1 requested
   };
   for (const Case& c : cases) {
     TppPageRequest request;
     request.SetPageSetting(c.setting);
     request.SetPageRange(c.range);
-    EXPECT_EQ(request.Wants(*MakePage(c.page)), c.wanted) << "setting " << int(c.setting) << " page " << c.page.no;
+    EXPECT_EQ(request.Wants(*MakePage(c.page)), c.wanted)
+        << "setting " << int(c.setting) << " page " << c.page.no;
   }
 }
 
@@ -117,16 +114,17 @@ TEST(PageRequestTest, IsSatisfiedBySetting) {
     bool satisfied;
   };
   const Case cases[] = {
-      {psAll, {3, 7, false, false}, false}, {psAll, {7, 7, false, true}, true},
-      {psLastPage, {7, 7, false, true}, true}, {psFirstPage, {1, 7, true, false}, true},
-      {psFirstPage, {2, 7, false, false}, false}, {psSinglePage, {2, 7, false, false}, true},
+      {psAll, {3, 7, false, false}, false},        {psAll, {7, 7, false, true}, true},
+      {psLastPage, {7, 7, false, true}, true},     {psFirstPage, {1, 7, true, false}, true},
+      {psFirstPage, {2, 7, false, false}, false},  {psSinglePage, {2, 7, false, false}, true},
       {psSinglePage, {3, 7, false, false}, false}, {psPageRange, {7, 7, false, true}, false},
   };
   for (const Case& c : cases) {
     TppPageRequest request;
     request.SetPageSetting(c.setting);
     request.SetPageRequested(2);
-    EXPECT_EQ(request.IsSatisfiedBy(*MakePage(c.page)), c.satisfied) << int(c.setting) << " page " << c.page.no;
+    EXPECT_EQ(request.IsSatisfiedBy(*MakePage(c.page)), c.satisfied)
+        << int(c.setting) << " page " << c.page.no;
   }
 }
 

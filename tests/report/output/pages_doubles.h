@@ -65,12 +65,12 @@ class VanishingSurface : public platform::DrawingSurface {
 class VanishingFactory : public platform::SurfaceFactory {
  public:
   explicit VanishingFactory(platform::doubles::SurfaceFactoryDouble& inner) : inner_(inner) {}
-  std::unique_ptr<platform::DrawingSurface> CreateInformationContext(const std::string& device,
-                                                                     const platform::DeviceSettings* s) override {
+  std::unique_ptr<platform::DrawingSurface> CreateInformationContext(
+      const std::string& device, const platform::DeviceSettings* s) override {
     return Wrap(inner_.CreateInformationContext(device, s));
   }
-  std::unique_ptr<platform::DrawingSurface> CreatePrintingContext(const std::string& device,
-                                                                  const platform::DeviceSettings* s) override {
+  std::unique_ptr<platform::DrawingSurface> CreatePrintingContext(
+      const std::string& device, const platform::DeviceSettings* s) override {
     return Wrap(inner_.CreatePrintingContext(device, s));
   }
   bool vanished = false;

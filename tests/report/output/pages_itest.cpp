@@ -55,7 +55,8 @@ const PdfWord* Find(const PdfPage& page, const std::string& text) {
 
 // How many dark pixels a 300 dpi grey rendering of page `no` has inside a box given in
 // thousandths of a millimetre.
-int DarkPixels(const std::filesystem::path& pdf, int no, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+int DarkPixels(const std::filesystem::path& pdf, int no, int32_t left, int32_t top, int32_t right,
+               int32_t bottom) {
   const std::filesystem::path out = pdf.parent_path() / ("raster" + std::to_string(no));
   const std::string page = std::to_string(no);
   if (CupsEnvironment::Server().Run({"pdftoppm", "-gray", "-r", "300", "-f", page, "-l", page, "-singlefile",

@@ -96,8 +96,9 @@ TEST(DeviceClassTest, PrinterIsFoundWithoutRegardToCase) {
 }
 
 TEST(DeviceClassTest, RegisteredClassesAreListedOnceAndCanLeave) {
-  static const TppDeviceClass archive{"TppArchiveDevice", "Archive",
-                                      [](TComponent* owner) -> TppDevice* { return new TppRasterDevice(owner); }};
+  static const TppDeviceClass archive{"TppArchiveDevice", "Archive", [](TComponent* owner) -> TppDevice* {
+                                        return new TppRasterDevice(owner);
+                                      }};
   RegisterDeviceClass(&archive);
   RegisterDeviceClass(&archive);
   EXPECT_EQ(DeviceClassForName("archive"), &archive);
@@ -233,15 +234,14 @@ TEST_F(PrinterDeviceTest, StatusTextsNameThePageAndThePrinter) {
   RecordingDialog dialog;
   device.SetStatusDialog(&dialog);
   Run();
-  EXPECT_EQ(dialog.shown,
-            (std::vector<std::string>{
-                "Acessando os dados...",
-                "Imprimindo a página 1 do Relatório Cards em Card",
-                "Imprimindo a página 2 do Relatório Cards em Card",
-                // In the second pass the publisher knows the last page.
-                "Imprimindo a Página 1 de 2 do Relatório Cards em Card",
-                "Imprimindo a Página 2 de 2 do Relatório Cards em Card",
-            }));
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{
+                              "Acessando os dados...",
+                              "Imprimindo a página 1 do Relatório Cards em Card",
+                              "Imprimindo a página 2 do Relatório Cards em Card",
+                              // In the second pass the publisher knows the last page.
+                              "Imprimindo a Página 1 de 2 do Relatório Cards em Card",
+                              "Imprimindo a Página 2 de 2 do Relatório Cards em Card",
+                          }));
 }
 
 TEST_F(PrinterDeviceTest, CommandsBeyondThePaperOrOfUnknownKindAreSkipped) {

@@ -39,7 +39,8 @@ inline std::map<std::string, FakePrinter> FakePrinters() {
   card.defaults.default_source = 15;
   card.metrics = {300, 300, 1012, 638, 962, 588, 25, 25};
   FakePrinter& office = p["office"];
-  office.caps.paper_names = {"Letter 8 1/2 x 11 in", "A4 210 x 297 mm", "Envelope #10 4 18 x 9 1/2", "Custom"};
+  office.caps.paper_names = {"Letter 8 1/2 x 11 in", "A4 210 x 297 mm", "Envelope #10 4 18 x 9 1/2",
+                             "Custom"};
   office.caps.papers = {1, 9, 20, 256};
   office.caps.paper_sizes = {{2159, 2794}, {2100, 2970}, {1048, 2413}, {0, 0}};
   office.caps.bin_names = {"Default", "Tray 1"};
@@ -66,7 +67,8 @@ class FakeHandle : public platform::PrinterHandle {
 class FakeSpooler : public platform::Spooler {
  public:
   std::vector<platform::PrinterEntry> Printers() override {
-    return {{"Card", "card", "usb:1", true}, {"Office", "office", "ipp:2", true}, {"Empty", "empty", "", true}};
+    return {
+        {"Card", "card", "usb:1", true}, {"Office", "office", "ipp:2", true}, {"Empty", "empty", "", true}};
   }
   std::string DefaultPrinterDevice() override { return "office"; }
   platform::PrinterCapabilities Capabilities(const std::string& device) override {
@@ -103,9 +105,9 @@ class FakeSurface : public platform::DrawingSurface {
     return (static_cast<uint32_t>(-font.height) << 16) | static_cast<uint32_t>(TextExtent(text));
   }
   void TextOut(int x, int y, const platform::SurfaceRect& c, std::string_view text) override {
-    log_.push_back("TextOut " + std::to_string(x) + "," + std::to_string(y) + " clip " + std::to_string(c.left) +
-                   "," + std::to_string(c.top) + "," + std::to_string(c.right) + "," + std::to_string(c.bottom) +
-                   " " + std::string(text));
+    log_.push_back("TextOut " + std::to_string(x) + "," + std::to_string(y) + " clip " +
+                   std::to_string(c.left) + "," + std::to_string(c.top) + "," + std::to_string(c.right) +
+                   "," + std::to_string(c.bottom) + " " + std::string(text));
   }
   void TabbedTextOut(int x, int y, std::string_view text, const std::vector<int>&, int origin) override {
     log_.push_back("TabbedTextOut " + std::to_string(x) + "," + std::to_string(y) + " " + std::string(text) +
@@ -142,12 +144,12 @@ class FakeSurface : public platform::DrawingSurface {
 class FakeSurfaceFactory : public platform::SurfaceFactory {
  public:
   explicit FakeSurfaceFactory(FakeSpooler& spooler) : spooler_(spooler) {}
-  std::unique_ptr<platform::DrawingSurface> CreateInformationContext(const std::string& device,
-                                                                     const platform::DeviceSettings* s) override {
+  std::unique_ptr<platform::DrawingSurface> CreateInformationContext(
+      const std::string& device, const platform::DeviceSettings* s) override {
     return Make(device, s, false);
   }
-  std::unique_ptr<platform::DrawingSurface> CreatePrintingContext(const std::string& device,
-                                                                  const platform::DeviceSettings* s) override {
+  std::unique_ptr<platform::DrawingSurface> CreatePrintingContext(
+      const std::string& device, const platform::DeviceSettings* s) override {
     return Make(device, s, true);
   }
   std::vector<std::string> log;

@@ -55,9 +55,11 @@ TEST_F(PrinterCupsTest, CardJobReachesTheQueueWithItsSetupAndText) {
   EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
   EXPECT_EQ(record.attributes["job-name"], "Report");
   EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
-  EXPECT_NE(record.attributes["media"].find("53.98x85.73mm"), std::string::npos) << record.attributes["media"];
+  EXPECT_NE(record.attributes["media"].find("53.98x85.73mm"), std::string::npos)
+      << record.attributes["media"];
 
-  std::vector<parvel::doubles::PdfPage> pages = parvel::doubles::ReadPdf(CupsEnvironment::Server().OutputOf("card"));
+  std::vector<parvel::doubles::PdfPage> pages =
+      parvel::doubles::ReadPdf(CupsEnvironment::Server().OutputOf("card"));
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_NEAR(pages[0].width, 85.7 * kPointsPerMm, 0.2 * kPointsPerMm);
   EXPECT_NEAR(pages[0].height, 54.0 * kPointsPerMm, 0.2 * kPointsPerMm);

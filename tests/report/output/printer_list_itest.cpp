@@ -15,11 +15,11 @@
 namespace {
 
 using namespace parvel::report;
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::CupsServer;
 using parvel::platform::ScopedInstall;
 using parvel::platform::Spooler;
 using parvel::platform::linux_os::CupsSpooler;
-using parvel::doubles::CupsEnvironment;
-using parvel::doubles::CupsServer;
 using Names = std::vector<std::string>;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
@@ -43,7 +43,8 @@ class PrinterListOnCups : public ::testing::Test {
 // The paper the card (85.7 by 54.0 mm, landscape) takes on a printer: by size within 1 mm.
 std::string CardPaper(TppPrinterCapabilities& caps) {
   for (size_t i = 0; i < caps.PaperNames.size(); ++i) {
-    if (std::abs(std::stoi(caps.PaperWidths[i]) - 540) <= 10 && std::abs(std::stoi(caps.PaperHeights[i]) - 857) <= 10) {
+    if (std::abs(std::stoi(caps.PaperWidths[i]) - 540) <= 10 &&
+        std::abs(std::stoi(caps.PaperHeights[i]) - 857) <= 10) {
       return caps.PaperNames[i];
     }
   }

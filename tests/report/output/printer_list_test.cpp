@@ -121,14 +121,30 @@ TEST_F(PrinterListTest, PapersAreNormalised) {
   zero_and_user.papers = {300, 301, 11};
   zero_and_user.paper_sizes = {{0, 0}, {0, 0}, {1480, 2100}};
   const Case cases[] = {
-      {"own names, custom number first", own_names, {"Letter", "A4", "Custom"}, {"1", "9", "256"},
-       {"2159", "2100", "0"}, {"2794", "2970", "0"}},
-      {"numbers without names", numbers_only, {"Letter 8 1/2 x 11 in", "54 x 85 mm", "Custom"},
-       {"1", "999", "256"}, {"2159", "540", "0"}, {"2794", "856", "0"}},
-      {"numbers without sizes", no_sizes, {"A4 210 x 297 mm", "Letter 8 1/2 x 11 in", "Custom"},
-       {"9", "1", "256"}, {"2100", "2159", "0"}, {"2970", "2794", "0"}},
-      {"sizeless papers go, a user paper is the custom one", zero_and_user, {"A5", "Custom"}, {"11", "301"},
-       {"1480", "0"}, {"2100", "0"}},
+      {"own names, custom number first",
+       own_names,
+       {"Letter", "A4", "Custom"},
+       {"1", "9", "256"},
+       {"2159", "2100", "0"},
+       {"2794", "2970", "0"}},
+      {"numbers without names",
+       numbers_only,
+       {"Letter 8 1/2 x 11 in", "54 x 85 mm", "Custom"},
+       {"1", "999", "256"},
+       {"2159", "540", "0"},
+       {"2794", "856", "0"}},
+      {"numbers without sizes",
+       no_sizes,
+       {"A4 210 x 297 mm", "Letter 8 1/2 x 11 in", "Custom"},
+       {"9", "1", "256"},
+       {"2100", "2159", "0"},
+       {"2970", "2794", "0"}},
+      {"sizeless papers go, a user paper is the custom one",
+       zero_and_user,
+       {"A5", "Custom"},
+       {"11", "301"},
+       {"1480", "0"},
+       {"2100", "0"}},
       {"a driver that reports nothing", PrinterCapabilities{}, {"Custom"}, {"256"}, {"0"}, {"0"}},
   };
   for (const Case& c : cases) {
@@ -198,7 +214,8 @@ TEST_F(PrinterListTest, ScreenHasFixedListsWithoutAskingTheSpooler) {
   int before = spooler.capability_queries;
   TppPrinterCapabilities& caps = list.GetPrinterInfo("Screen")->GetCapabilities();
   EXPECT_EQ(spooler.capability_queries, before);
-  EXPECT_EQ(caps.Papers, (Names{"256", "1", "5", "8", "8", "9", "17", "39", "40", "19", "20", "21", "22", "23"}));
+  EXPECT_EQ(caps.Papers,
+            (Names{"256", "1", "5", "8", "8", "9", "17", "39", "40", "19", "20", "21", "22", "23"}));
   EXPECT_EQ(caps.PaperNames.front(), "Custom");
   EXPECT_EQ(caps.PaperNames[5], "A4 210 x 297 mm");
   EXPECT_EQ(caps.PaperWidths[5], "2100");

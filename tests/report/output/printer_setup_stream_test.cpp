@@ -100,7 +100,8 @@ TEST_F(PrinterSetupStreamTest, StreamedPaperNumberWinsOnlyWhereThePrinterKnowsIt
   } cases[] = {{"Card", "CR80 2.13 x 3.38 in"}, {"Office", "Streamed"}};
   for (const Case& c : cases) {
     std::string text = std::string("object rParvel: TSetupOwner\n  PrinterSetup.PaperName = 'Streamed'\n") +
-                       "  PrinterSetup.PrinterName = '" + c.printer + "'\n  PrinterSetup.PaperSize = 120\nend\n";
+                       "  PrinterSetup.PrinterName = '" + c.printer +
+                       "'\n  PrinterSetup.PaperSize = 120\nend\n";
     std::unique_ptr<TSetupOwner> read = Read(text);
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->setup.PaperName(), c.name) << c.printer;
@@ -115,7 +116,8 @@ TEST_F(PrinterSetupStreamTest, StreamedPaperNumberWinsOnlyWhereThePrinterKnowsIt
 
 TEST_F(PrinterSetupStreamTest, LengthsStoredAsFloatsAreTruncatedAndBadIdentsFail) {
   std::unique_ptr<TSetupOwner> read = Read(
-      "object r: TSetupOwner\n  PrinterSetup.mmPaperWidth = 85700.9\n  PrinterSetup.Duplex = dpVertical\nend\n");
+      "object r: TSetupOwner\n  PrinterSetup.mmPaperWidth = 85700.9\n  PrinterSetup.Duplex = "
+      "dpVertical\nend\n");
   ASSERT_NE(read, nullptr);
   EXPECT_EQ(read->setup.PageDef().mmWidth(), 85700);
   EXPECT_EQ(read->setup.Duplex(), dpVertical);

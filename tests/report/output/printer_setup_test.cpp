@@ -108,8 +108,11 @@ TEST(PrinterSetupTest, PrinterNamesResolveToInstalledPrinters) {
     const char* given;
     const char* name;
     const char* description;
-  } cases[] = {{"Current", "Default", "Office"}, {"Card", "Card", "Card"}, {"card", "Card", "Card"},
-               {"Not Installed", "Office", "Office"}, {"Default", "Default", "Office"}};
+  } cases[] = {{"Current", "Default", "Office"},
+               {"Card", "Card", "Card"},
+               {"card", "Card", "Card"},
+               {"Not Installed", "Office", "Office"},
+               {"Default", "Default", "Office"}};
   for (const Case& c : cases) {
     TppPrinterSetup setup;
     setup.SetPrinterName("Card");
@@ -142,8 +145,10 @@ TEST(PrinterSetupTest, PaperNameForSizeMatchesWithinOneMillimetre) {
   struct Case {
     float width, height;
     const char* name;
-  } cases[] = {{85.7f, 54.0f, kCr80}, {85.6f, 53.0f, kCr80}, {85.7f, 52.9f, "Custom"}, {54.0f, 85.7f, "Custom"}};
-  for (const Case& c : cases) EXPECT_EQ(setup.PaperNameForSize(c.width, c.height), c.name) << c.width << "x" << c.height;
+  } cases[] = {
+      {85.7f, 54.0f, kCr80}, {85.6f, 53.0f, kCr80}, {85.7f, 52.9f, "Custom"}, {54.0f, 85.7f, "Custom"}};
+  for (const Case& c : cases)
+    EXPECT_EQ(setup.PaperNameForSize(c.width, c.height), c.name) << c.width << "x" << c.height;
   setup.SetOrientation(poPortrait);
   EXPECT_EQ(setup.PaperNameForSize(54.0f, 85.7f), kCr80);
 }
@@ -182,7 +187,9 @@ TEST(PrinterSetupTest, WhileTheOwnerReadsValuesAreStoredPlainly) {
   TppPrinterSetup setup(&owner);
   setup.OnChange = [](TppPrinterSetup&) { FAIL() << "event while reading"; };
   setup.OnPageDefChange = setup.OnChange;
-  setup.OnValidatePageDef = [](TppPrinterSetup&, const TppPageDef&, bool&) { FAIL() << "validated while reading"; };
+  setup.OnValidatePageDef = [](TppPrinterSetup&, const TppPageDef&, bool&) {
+    FAIL() << "validated while reading";
+  };
   owner.IncludeState(csReading | csLoading);
   EXPECT_FALSE(setup.Active());
   setup.SetPaperWidth(8.5f);

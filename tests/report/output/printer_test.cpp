@@ -76,8 +76,9 @@ TEST_F(PrinterTest, ApplySetupWritesTheSettingsRecord) {
   s.SetDocumentName("Report");
   const DeviceSettings* d = printer.DevMode();
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(d->fields, DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
-                           DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource);
+  EXPECT_EQ(d->fields, DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize |
+                           DeviceSettings::fmCopies | DeviceSettings::fmDuplex |
+                           DeviceSettings::fmDefaultSource);
   EXPECT_EQ(d->orientation, 2);
   EXPECT_EQ(d->paper_size, 9);
   EXPECT_EQ(d->copies, 1);
@@ -171,7 +172,8 @@ TEST_F(PrinterTest, CanvasForwardsToTheSurfaceWithTheScaledFont) {
   EXPECT_EQ(canvas.TabbedTextExtent("abcd", {}), 40);  // the height in the high bits is dropped
   EXPECT_EQ(canvas.TextMetrics().height, 38);
   EXPECT_TRUE(Logged("SetFont Arial -38 0"));
-  EXPECT_EQ(std::count_if(Log().begin(), Log().end(), [](const std::string& l) { return l.rfind("SetFont", 0) == 0; }),
+  EXPECT_EQ(std::count_if(Log().begin(), Log().end(),
+                          [](const std::string& l) { return l.rfind("SetFont", 0) == 0; }),
             1);
 }
 
@@ -198,9 +200,16 @@ TEST_F(PrinterTest, JobRunsThroughBracketsAndSettingsChangeAtTheNextPage) {
   EXPECT_EQ(printer.PageNumber(), 0);
   EXPECT_EQ(printer.JobId(), 42);
   EXPECT_EQ(printer.PrinterName(), "Card");
-  const std::vector<std::string> expected = {
-      "DC card", "StartDoc Report", "StartPage", "SetFont Arial -38 0", "TextOut 10,20 clip 0,0,100,40 Hello",
-      "EndPage", "Reset orientation 2", "StartPage", "EndPage", "EndDoc"};
+  const std::vector<std::string> expected = {"DC card",
+                                             "StartDoc Report",
+                                             "StartPage",
+                                             "SetFont Arial -38 0",
+                                             "TextOut 10,20 clip 0,0,100,40 Hello",
+                                             "EndPage",
+                                             "Reset orientation 2",
+                                             "StartPage",
+                                             "EndPage",
+                                             "EndDoc"};
   std::vector<std::string> job(std::find(Log().begin(), Log().end(), "DC card"), Log().end());
   EXPECT_EQ(job, expected);
 }
