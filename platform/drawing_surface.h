@@ -85,8 +85,8 @@ class DrawingSurface {
 class SurfaceFactory {
  public:
   virtual ~SurfaceFactory() = default;
-  // nullptr when no context can be made for the printer. `settings` may be null: the driver's
-  // defaults then apply.
+  // nullptr when the printer does not exist; throws SpoolerError when the spooler cannot be
+  // asked for now. `settings` may be null: the driver's defaults then apply.
   virtual std::unique_ptr<DrawingSurface> CreateInformationContext(const std::string& device,
                                                                    const DeviceSettings* settings) = 0;
   virtual std::unique_ptr<DrawingSurface> CreatePrintingContext(const std::string& device,

@@ -10,10 +10,23 @@
 
 namespace parvel::platform {
 
-// A spooler that cannot be reached, a job it refuses, a printer that went away.
+// A spooler that cannot be reached, a job it refuses, a printer that went away. Only a printer
+// that the spooler says does not exist is gone for good; everything else may pass (a server
+// restarting, a queue stopped for a moment), so the next job asks again.
 class SpoolerError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum class Kind {
+    kUnavailable,    // no answer, a timeout, a stopped queue or one not accepting jobs
+    kNoSuchPrinter,  // the spooler answered that the printer does not exist
+    kRefused,        // the spooler answered and refused the request
+  };
+  explicit SpoolerError(const std::string& message, Kind kind = Kind::kUnavailable)
+      : std::runtime_error(message), kind_(kind) {}
+  Kind kind() const { return kind_; }
+  bool NoSuchPrinter() const { return kind_ == Kind::kNoSuchPrinter; }
+
+ private:
+  Kind kind_;
 };
 
 struct PrinterEntry {
@@ -91,9 +104,10 @@ class Spooler {
   // What the driver of `device` reports; empty lists for a printer that reports nothing.
   // May throw SpoolerError.
   virtual PrinterCapabilities Capabilities(const std::string& device) = 0;
-  // nullptr when the printer cannot be opened.
+  // nullptr when the printer does not exist; throws SpoolerError when the spooler cannot tell.
   virtual std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) = 0;
-  // The driver's default settings, or none.
+  // The driver's default settings; none for a printer that does not exist. Throws SpoolerError
+  // when the spooler cannot be asked.
   virtual std::optional<DeviceSettings> DefaultSettings(const PrinterHandle& printer) = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,8 @@ namespace parvel::platform::linux_os {
 namespace {
 
 constexpr int kTimeoutMs = 10000;
+// How long one answer about a printer serves: the questions of one print come within a moment.
+constexpr auto kKeepFor = std::chrono::seconds(3);
 
 struct HttpCloser {
   void operator()(http_t* http) const { httpClose(http); }
@@ -51,16 +54,43 @@ Http Connect() {
       httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
   if (http == nullptr) {
     throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
-                       cupsLastErrorString());
+                       cupsLastErrorString());  // a server may be restarting: not for good
   }
   httpSetTimeout(http, kTimeoutMs / 1000.0, GiveUp, nullptr);
   return Http(http);
 }
 
+// What CUPS's last answer says of the printer: gone for good only when CUPS says it does not
+// exist; an unanswered request or a queue that is stopped or closed may pass.
+SpoolerError::Kind LastErrorKind() {
+  switch (cupsLastError()) {
+    case IPP_STATUS_ERROR_NOT_FOUND:
+      return SpoolerError::Kind::kNoSuchPrinter;
+    case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
+    case IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS:
+    case IPP_STATUS_ERROR_INTERNAL:
+    case IPP_STATUS_ERROR_TIMEOUT:
+    case IPP_STATUS_ERROR_BUSY:
+    case IPP_STATUS_ERROR_TEMPORARY:
+    case IPP_STATUS_ERROR_PRINTER_IS_DEACTIVATED:
+      return SpoolerError::Kind::kUnavailable;
+    default:
+      return cupsLastError() >= IPP_STATUS_ERROR_BAD_REQUEST && cupsLastError() < IPP_STATUS_ERROR_INTERNAL
+                 ? SpoolerError::Kind::kRefused
+                 : SpoolerError::Kind::kUnavailable;
+  }
+}
+
 Dest NamedDest(http_t* http, const std::string& device) {
   cups_dest_t* dest = cupsGetNamedDest(http, device.c_str(), nullptr);
   if (dest == nullptr) {
-    throw SpoolerError("The printer \"" + device + "\" is not installed: " + cupsLastErrorString());
+    const SpoolerError::Kind kind = LastErrorKind() == SpoolerError::Kind::kRefused
+                                        ? SpoolerError::Kind::kNoSuchPrinter
+                                        : LastErrorKind();
+    if (kind == SpoolerError::Kind::kNoSuchPrinter) {
+      throw SpoolerError("The printer \"" + device + "\" is not installed: " + cupsLastErrorString(), kind);
+    }
+    throw SpoolerError("The printer \"" + device + "\" cannot be asked now: " + cupsLastErrorString(), kind);
   }
   return Dest(dest);
 }
@@ -89,59 +119,41 @@ std::string Lower(std::string text) {
   return text;
 }
 
-void AddPaper(CupsSpooler::Detail& d, const std::string& name, const std::string& key, PaperArea area) {
+// The PWG name of a size in thousandths of a millimetre, as every queue would name it.
+std::string SizeName(int32_t width, int32_t height) {
+  pwg_media_t* pwg = pwgMediaForSize(static_cast<int>(std::lround(width / 10.0)),
+                                     static_cast<int>(std::lround(height / 10.0)));
+  return pwg != nullptr && pwg->pwg != nullptr ? pwg->pwg : std::string();
+}
+
+void AddPaper(CupsSpooler::Detail& d, std::vector<PaperIdentity>& ids, const std::string& name,
+              const std::string& key, std::string variant, PaperArea area) {
   area = Portrait(area);
   PrinterCapabilities& caps = d.capabilities;
   caps.paper_names.push_back(name);
-  caps.paper_sizes.emplace_back(static_cast<int32_t>(std::lround(area.width / 100.0)),
-                                static_cast<int32_t>(std::lround(area.height / 100.0)));
+  const int32_t width = static_cast<int32_t>(std::lround(area.width / 100.0));
+  const int32_t height = static_cast<int32_t>(std::lround(area.height / 100.0));
+  caps.paper_sizes.emplace_back(width, height);
   caps.paper_areas.push_back(area);
   caps.papers.push_back(0);
   d.media_keys.push_back(key);
+  d.variants.push_back(variant);
+  ids.push_back(PaperIdentity{width, height, SizeName(area.width, area.height), std::move(variant), key});
 }
 
-// Papers without a code of the platform's table are numbered from 257 in the printer's order.
-void NumberPapers(CupsSpooler::Detail& d) {
-  uint16_t next = 257;
-  PrinterCapabilities& caps = d.capabilities;
-  for (size_t i = 0; i < caps.papers.size(); ++i) {
-    if (caps.papers[i] != 0) continue;
-    uint16_t n = PaperNumberForSize(caps.paper_sizes[i].first, caps.paper_sizes[i].second);
-    caps.papers[i] = n != 0 ? n : next++;
-  }
+void NumberPapers(CupsSpooler::Detail& d, const std::vector<PaperIdentity>& ids) {
+  std::vector<uint16_t> numbers = linux_os::NumberPapers(ids);
+  for (size_t i = 0; i < numbers.size(); ++i) d.capabilities.papers[i] = numbers[i];
 }
 
 void AddBins(CupsSpooler::Detail& d, const std::vector<std::string>& keys,
              const std::vector<std::string>& names) {
-  uint16_t next = 257;
+  std::vector<uint16_t> numbers = NumberBins(keys);
   for (size_t i = 0; i < keys.size(); ++i) {
-    uint16_t n = BinNumberForKeyword(keys[i].c_str());
-    d.capabilities.bins.push_back(n != 0 ? n : next++);
+    d.capabilities.bins.push_back(numbers[i]);
     d.capabilities.bin_names.push_back(names[i]);
     d.source_keys.push_back(keys[i]);
   }
-}
-
-// libcups' own lookup by size takes a neighbouring card size for the card; the closest paper
-// within 1 mm, either way round, is the one meant.
-std::string MediaKeyBySize(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int width, int length) {
-  std::string best;
-  int best_gap = 201;
-  int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
-  for (int i = 0; i < count; ++i) {
-    cups_size_t s;
-    if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &s)) continue;
-    for (bool turned : {false, true}) {
-      int w = turned ? s.length : s.width;
-      int l = turned ? s.width : s.length;
-      int gap = std::abs(w - width) + std::abs(l - length);
-      if (std::abs(w - width) <= 100 && std::abs(l - length) <= 100 && gap < best_gap) {
-        best_gap = gap;
-        best = s.media;
-      }
-    }
-  }
-  return best;
 }
 
 std::vector<std::string> Strings(ipp_attribute_t* attr) {
@@ -152,9 +164,21 @@ std::vector<std::string> Strings(ipp_attribute_t* attr) {
   return out;
 }
 
+// A paper's variant from its key: the part after the size ("A4.Fullbleed", "..._borderless").
+std::string VariantOf(const std::string& key, bool ppd) {
+  std::string variant;
+  if (ppd) {
+    if (auto dot = key.find('.'); dot != std::string::npos) variant = Lower(key.substr(dot + 1));
+  } else if (key.size() > 11 && key.compare(key.size() - 11, 11, "_borderless") == 0) {
+    variant = "borderless";
+  }
+  return variant == "fullbleed" ? "borderless" : variant;
+}
+
 void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t* info,
                  CupsSpooler::Detail& d) {
   ppd_option_t* page_size = ppdFindOption(ppd, "PageSize");
+  std::vector<PaperIdentity> ids;
   for (int i = 0; i < ppd->num_sizes; ++i) {
     ppd_size_t& s = ppd->sizes[i];
     if (std::strcmp(s.name, "Custom") == 0) continue;
@@ -163,22 +187,23 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
     PaperArea area{
         PointsToMicrons(s.width),          PointsToMicrons(s.length),          PointsToMicrons(s.left),
         PointsToMicrons(s.length - s.top), PointsToMicrons(s.width - s.right), PointsToMicrons(s.bottom)};
-    // Jobs name the paper by the spooler's own media key, found by size.
-    std::string key = MediaKeyBySize(http, dest, info, area.width / 10, area.height / 10);
-    if (key.empty()) key = s.name;
+    // A job names the paper by the driver's own page size name: it tells a size's variants
+    // ("A4", "A4.Fullbleed") apart, where a size would name either.
     if (ppd_choice_t* marked = page_size ? ppdFindMarkedChoice(ppd, "PageSize") : nullptr;
         marked && std::strcmp(marked->choice, s.name) == 0) {
       d.default_paper = static_cast<int>(d.media_keys.size());
     }
-    AddPaper(d, name, key, area);
+    AddPaper(d, ids, name, s.name, VariantOf(s.name, true), area);
   }
-  NumberPapers(d);
+  NumberPapers(d, ids);
+  d.custom_sizes = ppd->variable_sizes != 0;
   if (ppd->variable_sizes) {
     d.capabilities.paper_names.push_back("Custom");
     d.capabilities.papers.push_back(256);
     d.capabilities.paper_sizes.emplace_back(0, 0);
     d.capabilities.paper_areas.push_back(PaperArea{});
     d.media_keys.emplace_back();
+    d.variants.emplace_back();
   }
 
   // The spooler lists the input slots' keywords in the PPD's order.
@@ -205,20 +230,26 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
 
 void ReadFromIpp(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, CupsSpooler::Detail& d) {
   std::vector<std::string> seen;
+  std::vector<PaperIdentity> ids;
   int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
   for (int i = 0; i < count; ++i) {
     cups_size_t s;
     if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &s)) continue;
-    // libcups lists borderless variants as papers of their own.
+    // libcups lists borderless variants as papers of their own, and so do we: each keeps its key.
     std::string key = s.media;
-    if (auto pos = key.find("_borderless"); pos != std::string::npos) key.erase(pos);
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
     seen.push_back(key);
     const char* local = cupsLocalizeDestMedia(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &s);
     PaperArea area{s.width * 10, s.length * 10, s.left * 10, s.top * 10, s.right * 10, s.bottom * 10};
-    AddPaper(d, local ? local : key, key, area);
+    std::string name = local ? local : key;
+    std::string variant = VariantOf(key, false);
+    if (!variant.empty() && name.find('(') == std::string::npos) name += " (" + variant + ")";
+    AddPaper(d, ids, name, key, variant, area);
   }
-  NumberPapers(d);
+  NumberPapers(d, ids);
+  for (const std::string& media : Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA))) {
+    if (media.rfind("custom_min_", 0) == 0) d.custom_sizes = true;
+  }
   std::vector<std::string> keys = Strings(cupsFindDestSupported(http, dest, info, CUPS_MEDIA_SOURCE));
   std::vector<std::string> names;
   for (const std::string& k : keys) {
@@ -291,12 +322,101 @@ std::string CupsSpooler::DefaultPrinterDevice() {
   return name;
 }
 
+std::string FormatNumber(double value) {
+  char buf[32];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  return ec == std::errc() ? std::string(buf, end) : std::string("0");
+}
+
+std::string CustomMediaKeyword(int width_tenths, int length_tenths) {
+  return "custom_" + FormatNumber(width_tenths / 10.0) + "x" + FormatNumber(length_tenths / 10.0) + "mm";
+}
+
+CupsSpooler::PaperChoice CupsSpooler::Detail::Choose(const DeviceSettings& s) const {
+  const PrinterCapabilities& caps = capabilities;
+  auto listed = [&](size_t i) {
+    PaperArea area = i < caps.paper_areas.size() ? caps.paper_areas[i] : PaperArea{};
+    return area.width > 0 && area.height > 0;
+  };
+  auto paper = [&](size_t i) { return PaperChoice{caps.paper_areas[i], media_keys[i]}; };
+  auto fallback = [&]() {
+    // The queue's own default paper, and no media option: the queue then uses it too.
+    if (default_paper >= 0 && listed(static_cast<size_t>(default_paper))) {
+      return PaperChoice{caps.paper_areas[static_cast<size_t>(default_paper)], std::string()};
+    }
+    for (size_t i = 0; i < caps.papers.size(); ++i) {
+      if (listed(i)) return PaperChoice{caps.paper_areas[i], std::string()};
+    }
+    return PaperChoice{PaperArea{215900, 279400, 0, 0, 0, 0}, std::string()};  // a queue naming no paper
+  };
+  const bool sized = s.Has(DeviceSettings::fmPaperWidth) && s.Has(DeviceSettings::fmPaperLength) &&
+                     s.paper_width > 0 && s.paper_length > 0;
+  if (s.Has(DeviceSettings::fmPaperSize) && s.paper_size != 256) {
+    auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(s.paper_size));
+    if (it != caps.papers.end() && listed(static_cast<size_t>(it - caps.papers.begin()))) {
+      return paper(static_cast<size_t>(it - caps.papers.begin()));
+    }
+  }
+  if (!sized) return fallback();
+  // A size: the listed paper closest to it within 1 mm either way round, the plain one before
+  // its variants; else the size itself where the queue takes custom sizes.
+  const int32_t w = s.paper_width * 100;
+  const int32_t l = s.paper_length * 100;
+  int best = -1;
+  int32_t best_gap = 0;
+  for (size_t i = 0; i < caps.papers.size(); ++i) {
+    if (!listed(i)) continue;
+    const PaperArea& a = caps.paper_areas[i];
+    for (bool turned : {false, true}) {
+      const int32_t aw = turned ? a.height : a.width;
+      const int32_t al = turned ? a.width : a.height;
+      if (std::abs(aw - w) > 1000 || std::abs(al - l) > 1000) continue;
+      const int32_t gap = std::abs(aw - w) + std::abs(al - l) + (variants[i].empty() ? 0 : 1);
+      if (best < 0 || gap < best_gap) {
+        best = static_cast<int>(i);
+        best_gap = gap;
+      }
+    }
+  }
+  if (best >= 0) return paper(static_cast<size_t>(best));
+  if (custom_sizes) {
+    return PaperChoice{PaperArea{w, l, 0, 0, 0, 0}, CustomMediaKeyword(s.paper_width, s.paper_length)};
+  }
+  return fallback();
+}
+
+void CupsSpooler::Forget() {
+  std::lock_guard<std::mutex> guard(lock_);
+  kept_.clear();
+}
+
 CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = kept_.find(device);
+    if (it != kept_.end() && now - it->second.at < kKeepFor) return it->second.detail;
+  }
+  try {
+    Detail d = Query(device);
+    std::lock_guard<std::mutex> guard(lock_);
+    kept_[device] = Kept{d, now};
+    return d;
+  } catch (...) {
+    Forget();
+    throw;
+  }
+}
+
+CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
   Http http = Connect();
   Dest dest = NamedDest(http.get(), device);
   Info info(cupsCopyDestInfo(http.get(), dest.get()));
   if (!info) {
-    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + cupsLastErrorString());
+    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + cupsLastErrorString(),
+                       LastErrorKind() == SpoolerError::Kind::kNoSuchPrinter
+                           ? SpoolerError::Kind::kNoSuchPrinter
+                           : SpoolerError::Kind::kUnavailable);
   }
   Detail d;
   if (const char* ppd_file = cupsGetPPD2(http.get(), device.c_str())) {
@@ -342,8 +462,9 @@ std::unique_ptr<PrinterHandle> CupsSpooler::OpenPrinter(const std::string& devic
   try {
     Http http = Connect();
     NamedDest(http.get(), device);
-  } catch (const SpoolerError&) {
-    return nullptr;
+  } catch (const SpoolerError& e) {
+    if (e.NoSuchPrinter()) return nullptr;
+    throw;
   }
   return std::make_unique<CupsPrinterHandle>(device);
 }
@@ -352,8 +473,9 @@ std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& 
   Detail d;
   try {
     d = ReadDetail(printer.Device());
-  } catch (const SpoolerError&) {
-    return std::nullopt;
+  } catch (const SpoolerError& e) {
+    if (e.NoSuchPrinter()) return std::nullopt;
+    throw;
   }
   DeviceSettings s;
   s.fields = DeviceSettings::fmOrientation | DeviceSettings::fmCopies | DeviceSettings::fmDuplex;
@@ -363,18 +485,19 @@ std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& 
     s.fields |= DeviceSettings::fmPaperSize;
     s.paper_size = static_cast<int16_t>(caps.papers[paper]);
   }
-  // CUPS names no default source; the PPD's default slot or the first one stands for it.
-  int bin = d.default_bin >= 0 ? d.default_bin : (caps.bins.empty() ? -1 : 0);
-  if (bin >= 0) {
+  // Only a driver's own default slot is a default source. CUPS names none for a queue without
+  // a driver: the queue's default is then meant, and no source is sent.
+  if (d.default_bin >= 0) {
     s.fields |= DeviceSettings::fmDefaultSource;
-    s.default_source = static_cast<int16_t>(caps.bins[bin]);
+    s.default_source = static_cast<int16_t>(caps.bins[d.default_bin]);
   }
   return s;
 }
 
 int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, const std::string& pdf,
-                           const DeviceSettings& settings) {
-  Detail d = ReadDetail(device);
+                           const DeviceSettings& settings, const Detail& d) {
+  // A job ends a print: the next print asks the server afresh.
+  Forget();
   Http http = Connect();
   Dest dest = NamedDest(http.get(), device);
   Info info(cupsCopyDestInfo(http.get(), dest.get()));
@@ -382,27 +505,11 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
 
   cups_option_t* options = nullptr;
   int n = 0;
-  bool custom = settings.Has(DeviceSettings::fmPaperWidth) && settings.Has(DeviceSettings::fmPaperLength) &&
-                settings.paper_width > 0 && settings.paper_length > 0;
-  std::string media;
-  if (custom) {
-    if (info)
-      media = MediaKeyBySize(http.get(), dest.get(), info.get(), settings.paper_width * 10,
-                             settings.paper_length * 10);
-    if (media.empty()) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "custom_%gx%gmm", settings.paper_width / 10.0,
-                    settings.paper_length / 10.0);
-      media = buf;
-    }
-  } else if (settings.Has(DeviceSettings::fmPaperSize)) {
-    auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(settings.paper_size));
-    if (it != caps.papers.end()) media = d.media_keys[it - caps.papers.begin()];
-  }
+  const std::string media = d.Choose(settings).media;
   if (!media.empty()) n = cupsAddOption(CUPS_MEDIA, media.c_str(), n, &options);
-  bool landscape = settings.Has(DeviceSettings::fmOrientation) && settings.orientation == 2;
-  n = cupsAddOption(CUPS_ORIENTATION, landscape ? CUPS_ORIENTATION_LANDSCAPE : CUPS_ORIENTATION_PORTRAIT, n,
-                    &options);
+  // No orientation-requested: every PDF page already has the shape of the paper as it is meant
+  // to be seen, and the queue's filter turns it onto the sheet by itself. Asking for landscape
+  // as well makes the filter turn it twice, upside down.
   if (settings.Has(DeviceSettings::fmDuplex)) {
     const char* sides = settings.duplex == 2   ? CUPS_SIDES_TWO_SIDED_PORTRAIT
                         : settings.duplex == 3 ? CUPS_SIDES_TWO_SIDED_LANDSCAPE
@@ -424,9 +531,11 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
   int job_id = 0;
   auto fail = [&](const std::string& what) {
     std::string message = what + ": " + cupsLastErrorString();
+    SpoolerError::Kind kind = LastErrorKind();
     if (job_id > 0) cupsCancelDestJob(http.get(), dest.get(), job_id);
     cupsFreeOptions(n, options);
-    throw SpoolerError(message);
+    Forget();
+    throw SpoolerError(message, kind);
   };
   if (cupsCreateDestJob(http.get(), dest.get(), info.get(), &job_id, title.c_str(), n, options) >
       IPP_STATUS_OK_EVENTS_COMPLETE) {

@@ -1,7 +1,10 @@
 #pragma once
 // The printer spooler on Linux: CUPS through libcups. The server is the one libcups is pointed
 // at (CUPS_SERVER, client.conf, the local default).
+#include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,24 +21,57 @@ class CupsSpooler : public Spooler {
   std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) override;
   std::optional<DeviceSettings> DefaultSettings(const PrinterHandle& printer) override;
 
+  // The paper a job gets: its sheet and margins in portrait terms (thousandths of a
+  // millimetre) and the media value sent with the job, empty for the queue's own default.
+  struct PaperChoice {
+    PaperArea area;
+    std::string media;
+  };
+
   // Everything a job needs beyond the driver's lists: the spooler's own keys at the same
   // positions, the defaults, and what the printer accepts.
   struct Detail {
     PrinterCapabilities capabilities;
     std::vector<std::string> media_keys;   // per paper
+    std::vector<std::string> variants;     // per paper: "" for the plain one, else "borderless", ...
     std::vector<std::string> source_keys;  // per bin
     std::vector<std::string> sides;        // sides the printer supports
     int default_paper = -1;                // position in the paper lists
-    int default_bin = -1;                  // position in the bin lists
-  };
-  // Throws SpoolerError when the printer is unknown or reports nothing readable.
-  Detail ReadDetail(const std::string& device);
+    int default_bin = -1;                  // position in the bin lists, -1 when CUPS names none
+    bool custom_sizes = false;             // the queue takes sizes it does not list
 
-  // Sends one PDF document as a job named `title` with the settings' paper, orientation, sides
-  // and source, one copy. Answers the job id; throws SpoolerError with CUPS's message when the
-  // printer is gone or refuses the job.
+    // The paper for a settings record: a listed paper by its number, or by the record's size
+    // when that is given (a size no paper has is sent as a custom size where the queue takes
+    // one); everything else gets the queue's default paper, as a driver would.
+    PaperChoice Choose(const DeviceSettings& settings) const;
+  };
+  // Throws SpoolerError when the printer is unknown or reports nothing readable. One print asks
+  // several times within a moment (settings, measuring, colour, the job): an answer is kept for
+  // a few seconds, so a print costs one round of queries.
+  Detail ReadDetail(const std::string& device);
+  // Forgets kept answers, so the next question goes to the server.
+  void Forget();
+
+  // Sends one PDF document as a job named `title` with the paper that `detail` chooses for the
+  // settings, their sides and source, one copy. Answers the job id; throws SpoolerError with
+  // CUPS's message when the printer is gone or refuses the job.
   int SubmitPdf(const std::string& device, const std::string& title, const std::string& pdf,
-                const DeviceSettings& settings);
+                const DeviceSettings& settings, const Detail& detail);
+
+ private:
+  Detail Query(const std::string& device);
+  struct Kept {
+    Detail detail;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::mutex lock_;
+  std::map<std::string, Kept> kept_;
 };
+
+// A number as CUPS option text and PDF expect it, whatever the locale: "85.7", "54".
+std::string FormatNumber(double value);
+
+// The media keyword of a custom size given in tenths of a millimetre: "custom_54x85.7mm".
+std::string CustomMediaKeyword(int width_tenths, int length_tenths);
 
 }  // namespace parvel::platform::linux_os

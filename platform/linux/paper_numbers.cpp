@@ -1,8 +1,12 @@
 #include "platform/linux/paper_numbers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
+#include <set>
 #include <string>
+#include <tuple>
 
 namespace parvel::platform::linux_os {
 namespace {
@@ -99,6 +103,74 @@ uint16_t BinNumberForKeyword(const char* keyword) {
     if (std::strcmp(b.keyword, keyword) == 0) return b.number;
   }
   return 0;
+}
+
+uint16_t DerivedNumber(std::string_view identity) {
+  // FNV-1a: stable across runs and machines, unlike std::hash.
+  uint32_t h = 2166136261u;
+  for (unsigned char c : identity) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return static_cast<uint16_t>(257 + h % (32767 - 257 + 1));
+}
+
+namespace {
+
+// The next number from `n` that is not taken, wrapping within 257..32767.
+uint16_t FreeFrom(uint16_t n, const std::set<uint16_t>& taken) {
+  while (taken.count(n) != 0) n = n >= 32767 ? 257 : static_cast<uint16_t>(n + 1);
+  return n;
+}
+
+}  // namespace
+
+std::vector<uint16_t> NumberPapers(const std::vector<PaperIdentity>& papers) {
+  std::vector<uint16_t> numbers(papers.size(), 0);
+  std::vector<size_t> order(papers.size());
+  std::iota(order.begin(), order.end(), 0);
+  // A fixed order of the papers themselves, so numbers never follow the list's order.
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const PaperIdentity& x = papers[a];
+    const PaperIdentity& y = papers[b];
+    if (x.key.size() != y.key.size()) return x.key.size() < y.key.size();
+    return x.key < y.key;
+  });
+  std::set<uint16_t> taken;
+  for (size_t i : order) {
+    const PaperIdentity& p = papers[i];
+    if (!p.variant.empty()) continue;
+    const uint16_t code = PaperNumberForSize(p.width_tenths, p.height_tenths);
+    if (code != 0 && taken.insert(code).second) numbers[i] = code;
+  }
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const PaperIdentity& x = papers[a];
+    const PaperIdentity& y = papers[b];
+    return std::tie(x.size_name, x.variant, x.key) < std::tie(y.size_name, y.variant, y.key);
+  });
+  for (size_t i : order) {
+    if (numbers[i] != 0) continue;
+    const PaperIdentity& p = papers[i];
+    const uint16_t n = FreeFrom(DerivedNumber(p.size_name + "/" + p.variant), taken);
+    taken.insert(n);
+    numbers[i] = n;
+  }
+  return numbers;
+}
+
+std::vector<uint16_t> NumberBins(const std::vector<std::string>& keywords) {
+  std::vector<uint16_t> numbers(keywords.size(), 0);
+  std::set<uint16_t> taken;
+  for (size_t i = 0; i < keywords.size(); ++i) {
+    const uint16_t code = BinNumberForKeyword(keywords[i].c_str());
+    if (code != 0 && taken.insert(code).second) numbers[i] = code;
+  }
+  for (size_t i = 0; i < keywords.size(); ++i) {
+    if (numbers[i] != 0) continue;
+    numbers[i] = FreeFrom(DerivedNumber("bin/" + keywords[i]), taken);
+    taken.insert(numbers[i]);
+  }
+  return numbers;
 }
 
 }  // namespace parvel::platform::linux_os

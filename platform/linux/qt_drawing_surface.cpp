@@ -20,32 +20,15 @@ int Pixels(int32_t microns, int dpi) {
   return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
 }
 
+bool Landscape(const DeviceSettings& s) { return s.Has(DeviceSettings::fmOrientation) && s.orientation == 2; }
+
 // The paper in the current orientation, thousandths of a millimetre; a landscape sheet is the
 // portrait one turned a quarter to the left.
 PaperArea SelectedPaper(const CupsSpooler::Detail& d, const DeviceSettings& s) {
-  const PrinterCapabilities& caps = d.capabilities;
-  PaperArea area{215900, 279400, 0, 0, 0, 0};  // Letter for a printer that names no paper
-  bool custom = s.Has(DeviceSettings::fmPaperWidth) && s.Has(DeviceSettings::fmPaperLength) &&
-                s.paper_width > 0 && s.paper_length > 0;
-  int index = -1;
-  if (!custom && s.Has(DeviceSettings::fmPaperSize)) {
-    auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(s.paper_size));
-    if (it != caps.papers.end()) index = static_cast<int>(it - caps.papers.begin());
-  }
-  if (!custom && index < 0) index = d.default_paper >= 0 ? d.default_paper : (caps.papers.empty() ? -1 : 0);
-  if (custom) {
-    area = PaperArea{s.paper_width * 100, s.paper_length * 100, 0, 0, 0, 0};
-  } else if (index >= 0 && index < static_cast<int>(caps.paper_areas.size()) &&
-             caps.paper_areas[index].width > 0 && caps.paper_areas[index].height > 0) {
-    area = caps.paper_areas[index];
-  }
-  if (s.Has(DeviceSettings::fmOrientation) && s.orientation == 2) {
-    area = PaperArea{area.height, area.width, area.top, area.right, area.bottom, area.left};
-  }
+  PaperArea area = d.Choose(s).area;
+  if (Landscape(s)) area = PaperArea{area.height, area.width, area.top, area.right, area.bottom, area.left};
   return area;
 }
-
-bool Landscape(const DeviceSettings& s) { return s.Has(DeviceSettings::fmOrientation) && s.orientation == 2; }
 
 QColor ColorOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
@@ -161,7 +144,7 @@ class QtSurface : public DrawingSurface {
     if (pages == 0) return 0;
     std::string pdf(pdf_.constData(), static_cast<size_t>(pdf_.size()));
     pdf_.clear();
-    return spooler_.SubmitPdf(device_, title_, pdf, settings_);
+    return spooler_.SubmitPdf(device_, title_, pdf, settings_, detail_);
   }
 
   void AbortDoc() override {
@@ -180,16 +163,31 @@ class QtSurface : public DrawingSurface {
   }
 
  private:
+  // One piece of text with its cell's left edge at `at`; glyphs stretched to non-square pixels.
+  void Paint(qreal at, qreal baseline, const QString& piece) {
+    const QGlyphRun* run = text_.SimpleRun(piece);
+    const qreal stretch = text_.XScale();
+    QPointF origin(at, baseline);
+    if (stretch != 1.0) {
+      painter_->save();
+      painter_->translate(origin);
+      painter_->scale(stretch, 1.0);
+      origin = QPointF(0, 0);
+    }
+    if (run != nullptr) {
+      painter_->drawGlyphRun(origin, *run);
+    } else {
+      painter_->drawText(origin, piece);
+    }
+    if (stretch != 1.0) painter_->restore();
+  }
+
   void Draw(int x, int y, const QString& text) {
     painter_->setPen(ColorOf(text_.FontSpec().color));
     qreal baseline = y + text_.Ascent();
     std::vector<qreal> extras = text_.BlankExtras(text);
     if (extras.empty()) {
-      if (const QGlyphRun* run = text_.SimpleRun(text)) {
-        painter_->drawGlyphRun(QPointF(x, baseline), *run);
-      } else {
-        painter_->drawText(QPointF(x, baseline), text);
-      }
+      Paint(x, baseline, text);
       return;
     }
     // Justified: draw word by word so each counted blank carries its share.
@@ -201,11 +199,7 @@ class QtSurface : public DrawingSurface {
     for (qsizetype i = lead; i <= text.size(); ++i) {
       if (i < text.size() && !(text[i] == u' ' && blank < extras.size())) continue;
       QString piece = text.mid(start, i - start + (i < text.size() ? 1 : 0));
-      if (const QGlyphRun* run = text_.SimpleRun(piece)) {
-        painter_->drawGlyphRun(QPointF(at, baseline), *run);
-      } else {
-        painter_->drawText(QPointF(at, baseline), piece);
-      }
+      Paint(at, baseline, piece);
       at += text_.Advance(piece);
       if (i < text.size()) at += extras[blank++];
       start = i + 1;
@@ -250,8 +244,11 @@ std::unique_ptr<DrawingSurface> QtSurfaceFactory::Create(const std::string& devi
   CupsSpooler::Detail detail;
   try {
     detail = spooler_.ReadDetail(device);
-  } catch (const SpoolerError&) {
-    return nullptr;
+  } catch (const SpoolerError& e) {
+    // Only a printer that is gone has no context; a server that does not answer now is this
+    // job's failure, and the next one asks again.
+    if (e.NoSuchPrinter()) return nullptr;
+    throw;
   }
   DeviceSettings s;
   if (settings != nullptr) {

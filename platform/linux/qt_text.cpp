@@ -13,9 +13,13 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QtTextMeasure::QtTextMeasure(int dpi_x, int dpi_y) : measure_(1, 1, QImage::Format_RGB32) {
-  measure_.setDotsPerMeterX(static_cast<int>(std::lround(dpi_x / 0.0254)));
-  measure_.setDotsPerMeterY(static_cast<int>(std::lround(dpi_y / 0.0254)));
+QtTextMeasure::QtTextMeasure(int dpi_x, int dpi_y)
+    : measure_(1, 1, QImage::Format_RGB32), x_scale_(dpi_y > 0 && dpi_x > 0 ? qreal(dpi_x) / dpi_y : 1.0) {
+  // Qt's fonts have square pixels: glyphs are laid out at the vertical resolution, and
+  // horizontal measures are stretched to the device's own pixels (600 x 300 dpi: twice).
+  const int dpm = static_cast<int>(std::lround((dpi_y > 0 ? dpi_y : 96) / 0.0254));
+  measure_.setDotsPerMeterX(dpm);
+  measure_.setDotsPerMeterY(dpm);
   SelectFont(SurfaceFont{});
 }
 
@@ -58,7 +62,7 @@ SurfaceTextMetrics QtTextMeasure::TextMetrics() const { return text_metrics_; }
 
 qreal QtTextMeasure::Ascent() const { return metrics_->ascent(); }
 
-qreal QtTextMeasure::Advance(const QString& text) const { return LayOut(text).advance; }
+qreal QtTextMeasure::Advance(const QString& text) const { return LayOut(text).advance * x_scale_; }
 
 const QGlyphRun* QtTextMeasure::SimpleRun(const QString& text) const {
   const Laid& laid = LayOut(text);
@@ -123,7 +127,8 @@ std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text
                                                              const std::vector<int>& tabs,
                                                              qreal start) const {
   std::vector<std::pair<qreal, QString>> out;
-  const qreal spacing = tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth();
+  const qreal spacing =
+      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth() * x_scale_;
   qreal at = start;
   const QStringList parts = text.split(u'\t');
   for (qsizetype p = 0; p < parts.size(); ++p) {

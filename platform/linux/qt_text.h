@@ -31,12 +31,15 @@ class QtTextMeasure {
 
   SurfaceTextMetrics TextMetrics() const;
   qreal Ascent() const;
-  // Plain advance, without justification.
+  // Device pixels across per pixel of a glyph: glyphs are drawn stretched by it.
+  qreal XScale() const { return x_scale_; }
+  // Plain advance in device pixels, without justification.
   qreal Advance(const QString& text) const;
   // A text that the font covers with one glyph per code point is laid out here once, glyph by
   // glyph with the font's kerning, and measured and drawn from that same layout: a label is
   // measured and then drawn, and shaping twice was the costly part. Anything else (a glyph the
   // font lacks, a line break) answers null and goes through Qt's full text layout.
+  // The run's positions are in square pixels; draw it stretched by XScale().
   const QGlyphRun* SimpleRun(const QString& text) const;
   // Advance with the justification in force.
   qreal Width(const QString& text) const;
@@ -55,6 +58,7 @@ class QtTextMeasure {
   void SelectFont(const SurfaceFont& font);
 
   QImage measure_;
+  qreal x_scale_;
   QFont font_;
   SurfaceFont spec_;
   // Measuring is the hot path of every label: metrics are made once per font.

@@ -31,6 +31,12 @@ constexpr Entry kTable[] = {
     {43043, "Nao foi possível determinar uma posiçao para a coluna <columnno>."},
     // Not among the table's ranges above, but a cache that cannot be written must say why.
     {43284, "Nao foi possível gravar o cache de páginas do relatório."},
+    // The printer wrapper's and the printer device's own failures.
+    {43285, "A impressora \"<printername>\" não está disponível."},
+    {43286, "A impressão em \"<printername>\" falhou: <message>"},
+    {43287, "A impressora \"<printername>\" não pode ser usada."},
+    {43288, "A impressora \"Screen\" não imprime."},
+    {43289, "A impressora \"<printername>\" não pôde ser consultada: <message>"},
     {44020, "O Windows nao pode imprimir devido a um problema com a configuraçao da impressora atual."},
     {44022, "Nao há faixas definidas para este relatório."},
     {44023, "Nao foi possível gerar o relatório."},

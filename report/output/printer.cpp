@@ -8,6 +8,7 @@
 #include "platform/services.h"
 #include "report/base/component.h"
 #include "report/base/errors.h"
+#include "report/base/language.h"
 #include "report/output/printer_list.h"
 
 namespace parvel::report {
@@ -31,6 +32,19 @@ int ToInt(const std::string& text, int fallback) {
   } catch (const std::exception&) {
     return fallback;
   }
+}
+
+// Texts of the wrapper's failures (language strings 285 to 289).
+constexpr int kNotAvailable = 285;
+constexpr int kPrintingFailed = 286;
+constexpr int kCannotBeUsed = 287;
+constexpr int kScreenDoesNotPrint = 288;
+constexpr int kCannotBeAsked = 289;
+
+// A spooler that cannot answer now fails this job only; the printer stays selectable and the
+// next job asks again.
+[[noreturn]] void FailForNow(const std::string& printer, const platform::SpoolerError& e) {
+  throw EPrintError(LoadLanguageFormat(kCannotBeAsked, {printer, e.what()}));
 }
 
 // The setup's events stay quiet while the wrapper itself writes into it.
@@ -86,8 +100,7 @@ platform::DrawingSurface* TppPrinterCanvas::Handle() {
 
 platform::DrawingSurface& TppPrinterCanvas::Surface() {
   platform::DrawingSurface* surface = printer_ != nullptr ? printer_->Handle() : nullptr;
-  if (surface == nullptr)
-    throw EPrintError("The printer \"" + printer_->PrinterName() + "\" cannot be used.");
+  if (surface == nullptr) throw EPrintError(LoadLanguageFormat(kCannotBeUsed, {printer_->PrinterName()}));
   if (font_selected_on_ != surface) {
     UpdateFont();
     surface->SetFont(scaled_);
@@ -156,7 +169,7 @@ void TppCustomPrinter::SetPrinterName(const std::string& name) {
   TppPrinterList& list = PrinterList();
   if (name == kDefault) list.ReadDefaultPrinter();
   TppPrinterInfo* info = list.GetPrinterInfo(name);
-  if (info == nullptr || !info->Valid()) info = list.GetPrinterInfo(kScreen);
+  if (info == nullptr || !info->Revalidate()) info = list.GetPrinterInfo(kScreen);
   if (info == nullptr || info == printer_info_) return;
   // Whatever was made before a printer was chosen belongs to the old name: drop it too.
   FreeResources();
@@ -177,7 +190,11 @@ platform::PrinterHandle* TppCustomPrinter::PrinterHandle() {
   if (!printer_handle_) {
     printer_info_ = PrinterList().GetPrinterInfo(printer_name_);
     if (printer_info_ != nullptr && printer_info_->Device() && !printer_info_->Device()->empty()) {
-      printer_handle_ = platform::Get<platform::Spooler>().OpenPrinter(*printer_info_->Device());
+      try {
+        printer_handle_ = platform::Get<platform::Spooler>().OpenPrinter(*printer_info_->Device());
+      } catch (const platform::SpoolerError& e) {
+        FailForNow(printer_name_, e);
+      }
     }
   }
   return printer_handle_.get();
@@ -188,8 +205,12 @@ platform::DeviceSettings* TppCustomPrinter::DevMode() {
     if (PrinterList().GetPrinterInfo(printer_name_) == nullptr) return nullptr;
     platform::PrinterHandle* handle = PrinterHandle();
     if (handle == nullptr) return nullptr;
-    std::optional<platform::DeviceSettings> settings =
-        platform::Get<platform::Spooler>().DefaultSettings(*handle);
+    std::optional<platform::DeviceSettings> settings;
+    try {
+      settings = platform::Get<platform::Spooler>().DefaultSettings(*handle);
+    } catch (const platform::SpoolerError& e) {
+      FailForNow(printer_name_, e);
+    }
     if (!settings) return nullptr;
     dev_mode_ = std::move(settings);
     default_bin_ = dev_mode_->default_source;
@@ -215,18 +236,24 @@ void TppCustomPrinter::SetDevMode(const platform::DeviceSettings& settings) {
 platform::DrawingSurface* TppCustomPrinter::Handle() {
   if (handle_) return handle_.get();
   TppPrinterInfo* info = PrinterList().GetPrinterInfo(printer_name_);
-  if (info == nullptr || !info->Valid()) return nullptr;
+  if (info == nullptr || !info->Revalidate()) return nullptr;
   const std::string device = info->Device().value_or(std::string());
   if (info->Name() == kScreen) {
-    if (printing_) throw EPrintError("Screen printer does not support printing.");
+    if (printing_) throw EPrintError(LoadLanguageString(kScreenDoesNotPrint));
     handle_ = platform::Get<platform::ScreenSurfaceFactory>().CreateScreenContext();
   } else {
     platform::SurfaceFactory& factory = platform::Get<platform::SurfaceFactory>();
     const platform::DeviceSettings* settings = DevMode();
-    handle_ = device.empty() ? nullptr
-              : printing_    ? factory.CreatePrintingContext(device, settings)
-                             : factory.CreateInformationContext(device, settings);
+    try {
+      handle_ = device.empty() ? nullptr
+                : printing_    ? factory.CreatePrintingContext(device, settings)
+                               : factory.CreateInformationContext(device, settings);
+    } catch (const platform::SpoolerError& e) {
+      if (!e.NoSuchPrinter()) FailForNow(printer_name_, e);
+      handle_.reset();
+    }
     if (!handle_) {
+      // Only a printer the spooler says does not exist is set aside, until it is back.
       info->SetValid(false);
       if (printing_ || IsScreen()) return nullptr;
       SetPrinterName(kScreen);
@@ -257,11 +284,13 @@ void TppCustomPrinter::ReadMetrics() {
     if (info != nullptr && info->Device() && !info->Device()->empty()) {
       try {
         is_color_ = platform::Get<platform::Spooler>().Capabilities(*info->Device()).color;
+        color_known_for_ = printer_name_;
       } catch (const platform::SpoolerError&) {
-        is_color_ = true;
+        is_color_ = true;  // asked again with the next surface
       }
+    } else {
+      color_known_for_ = printer_name_;
     }
-    color_known_for_ = printer_name_;
   }
 }
 
@@ -297,7 +326,7 @@ void TppCustomPrinter::BeginDoc() {
     Canvas().DropObjects();
     Canvas().UpdateFont();
     // A job that could not be opened must not look printed.
-    if (Handle() == nullptr) throw EPrintError("The printer \"" + printer_name_ + "\" is not available.");
+    if (Handle() == nullptr) throw EPrintError(LoadLanguageFormat(kNotAvailable, {printer_name_}));
   } catch (...) {
     printing_ = false;
     FreeHandle();
@@ -340,7 +369,7 @@ void TppCustomPrinter::EndDoc() {
     job_id_ = handle_->EndDoc();
   } catch (const platform::SpoolerError& e) {
     finish();
-    throw EPrintError(e.what());
+    throw EPrintError(LoadLanguageFormat(kPrintingFailed, {printer_name_, e.what()}));
   } catch (...) {
     finish();
     throw;
@@ -390,7 +419,9 @@ void TppPrinter::ApplySetup() {
   settings->duplex = static_cast<int16_t>(setup_->Duplex() + 1);
   settings->orientation = static_cast<int16_t>(setup_->Orientation() + 1);
   settings->paper_size = static_cast<int16_t>(setup_->GetPaperNumber());
-  if (setup_->PaperName() == "Custom") {
+  // A paper the printer does not list travels with its size: a driver that takes custom sizes
+  // prints the page's own size, any other its default paper.
+  if (setup_->PaperName() == "Custom" || settings->paper_size == 256) {
     settings->fields |= F::fmPaperLength | F::fmPaperWidth;
     const auto [width, height] = CustomPaperSizeTenths();
     settings->paper_width = static_cast<int16_t>(width);
@@ -451,9 +482,14 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
     s.SetPaperHeight(height);
   }
   if (caps != nullptr && settings->Has(F::fmDefaultSource)) {
-    if (settings->default_source == DefaultBin()) {
+    // A bin that shares its number with another (the driver's own default slot and "Default")
+    // reads back under the name it was chosen by.
+    const int named = IndexOf(caps->BinNames, s.BinName());
+    const bool same_bin = named >= 0 && named < static_cast<int>(caps->Bins.size()) &&
+                          ToInt(caps->Bins[static_cast<size_t>(named)], -1) == settings->default_source;
+    if (!same_bin && settings->default_source == DefaultBin()) {
       s.SetBinName(kDefault);
-    } else {
+    } else if (!same_bin) {
       const int at = IndexOf(caps->Bins, std::to_string(settings->default_source));
       if (at >= 0 && at < static_cast<int>(caps->BinNames.size()))
         s.SetBinName(caps->BinNames[static_cast<size_t>(at)]);

@@ -89,7 +89,7 @@ void TppPrinterDevice::ReceivePage(TppPage& page) {
     throw;
   } catch (const std::exception& failure) {
     AbandonJob();
-    throw EPrintError("Printing on " + printer_->PrinterDescription() + " failed: " + failure.what());
+    throw EPrintError(LoadLanguageFormat(286, {printer_->PrinterDescription(), failure.what()}));
   }
 }
 

@@ -248,18 +248,36 @@ TppPrinterInfo::TppPrinterInfo(std::string name, bool is_local, std::optional<st
 TppPrinterInfo::~TppPrinterInfo() = default;
 
 TppPrinterCapabilities& TppPrinterInfo::GetCapabilities() {
-  if (capabilities_) return *capabilities_;
-  capabilities_ = std::make_unique<TppPrinterCapabilities>(name_);
+  if (capabilities_ && capabilities_read_) return *capabilities_;
+  if (!capabilities_) capabilities_ = std::make_unique<TppPrinterCapabilities>(name_);
   platform::PrinterCapabilities reported;
+  capabilities_read_ = true;
   if (platform::Spooler* spooler = platform::Find<platform::Spooler>(); spooler && device_) {
     try {
       reported = spooler->Capabilities(*device_);
     } catch (const std::exception&) {
-      reported = {};  // a failing query counts as a driver that reports nothing
+      // Counts as a driver that reports nothing, for now: a server that restarts answers later.
+      reported = {};
+      capabilities_read_ = false;
     }
   }
+  *capabilities_ = TppPrinterCapabilities(name_);
   capabilities_->Load(reported);
   return *capabilities_;
+}
+
+bool TppPrinterInfo::Revalidate() {
+  if (valid_) return true;
+  platform::Spooler* spooler = platform::Find<platform::Spooler>();
+  if (spooler == nullptr || !device_ || device_->empty()) return false;
+  try {
+    if (spooler->OpenPrinter(*device_) == nullptr) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  valid_ = true;
+  capabilities_read_ = false;
+  return true;
 }
 
 TppScreenPrinterInfo::TppScreenPrinterInfo()
@@ -267,6 +285,7 @@ TppScreenPrinterInfo::TppScreenPrinterInfo()
 
 TppPrinterCapabilities& TppScreenPrinterInfo::GetCapabilities() {
   if (capabilities_) return *capabilities_;
+  capabilities_read_ = true;
   capabilities_ = std::make_unique<TppPrinterCapabilities>(Name());
   TppPrinterCapabilities& caps = *capabilities_;
   caps.Bins = {"7"};

@@ -48,7 +48,8 @@ class TppPrinterInfo {
   TppPrinterInfo& operator=(const TppPrinterInfo&) = delete;
 
   // Read from the spooler on first use; a failing query gives empty lists, which
-  // normalisation turns into a "Custom" paper and a "Default" bin.
+  // normalisation turns into a "Custom" paper and a "Default" bin, and is asked again on the
+  // next use (the lists are refilled in place, so references to them stay good).
   virtual TppPrinterCapabilities& GetCapabilities();
 
   const std::optional<std::string>& Driver() const { return driver_; }
@@ -56,12 +57,16 @@ class TppPrinterInfo {
   const std::optional<std::string>& Port() const { return port_; }
   const std::string& Name() const { return name_; }
   bool IsLocal() const { return is_local_; }
-  // Cleared when no surface could be made for the printer.
+  // Cleared when the spooler says the printer does not exist.
   bool Valid() const { return valid_; }
   void SetValid(bool valid) { valid_ = valid; }
+  // Valid again, with its lists to be read afresh, once the spooler has the printer again;
+  // answers Valid(). A spooler that cannot tell now leaves it as it is.
+  bool Revalidate();
 
  protected:
   std::unique_ptr<TppPrinterCapabilities> capabilities_;
+  bool capabilities_read_ = false;
 
  private:
   std::optional<std::string> driver_;

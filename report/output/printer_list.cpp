@@ -22,9 +22,15 @@ std::function<void()>& Releaser() {
 
 }  // namespace
 
-TppPrinterList::TppPrinterList() : TppPrinterList(platform::Find<platform::Spooler>()) {}
+TppPrinterList::TppPrinterList() { Build(); }
 
-TppPrinterList::TppPrinterList(platform::Spooler* spooler) : spooler_(spooler) { Build(); }
+TppPrinterList::TppPrinterList(platform::Spooler* spooler) : spooler_(spooler), spooler_given_(true) {
+  Build();
+}
+
+platform::Spooler* TppPrinterList::Spooler() const {
+  return spooler_given_ ? spooler_ : platform::Find<platform::Spooler>();
+}
 
 TppPrinterList::~TppPrinterList() = default;
 
@@ -35,10 +41,10 @@ void TppPrinterList::Build() {
   entries_.push_back(
       std::make_unique<TppPrinterInfo>("Default", true, std::nullopt, std::nullopt, std::nullopt));
   entries_.push_back(std::make_unique<TppScreenPrinterInfo>());
-  if (spooler_ != nullptr) {
+  if (platform::Spooler* spooler = Spooler()) {
     std::vector<platform::PrinterEntry> printers;
     try {
-      printers = spooler_->Printers();
+      printers = spooler->Printers();
     } catch (const std::exception&) {
       printers.clear();  // an unreachable spooler leaves the two pseudo entries
     }
@@ -66,9 +72,9 @@ TppPrinterInfo* TppPrinterList::Find(const std::string& name) const {
 std::string TppPrinterList::ReadDefaultPrinter() {
   // The spooler names the default queue directly; no "device,driver,port" text to cut.
   std::string device;
-  if (spooler_ != nullptr) {
+  if (platform::Spooler* spooler = Spooler()) {
     try {
-      device = spooler_->DefaultPrinterDevice();
+      device = spooler->DefaultPrinterDevice();
     } catch (const std::exception&) {
       device.clear();
     }

@@ -15,8 +15,10 @@ namespace parvel::report {
 
 class TppPrinterList {
  public:
-  // Builds from the installed spooler (none: only the two pseudo entries).
+  // Builds from the installed spooler (none: only the two pseudo entries), and asks whichever
+  // spooler is installed when it asks again later: the one it was built with may be gone.
   TppPrinterList();
+  // Builds from `spooler`, which must outlive the list.
   explicit TppPrinterList(platform::Spooler* spooler);
   ~TppPrinterList();
   TppPrinterList(const TppPrinterList&) = delete;
@@ -38,8 +40,10 @@ class TppPrinterList {
  private:
   void Build();
   TppPrinterInfo* Find(const std::string& name) const;
+  platform::Spooler* Spooler() const;
 
-  platform::Spooler* spooler_;
+  platform::Spooler* spooler_ = nullptr;  // null: the installed one
+  bool spooler_given_ = false;
   std::vector<std::string> names_;
   std::vector<std::unique_ptr<TppPrinterInfo>> entries_;
   std::string default_printer_name_;

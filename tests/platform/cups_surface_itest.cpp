@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/linux/cups_spooler.h"
+#include "platform/linux/paper_numbers.h"
 #include "platform/linux/qt_drawing_surface.h"
 #include "tests/support/cups_server.h"
 
@@ -62,8 +63,9 @@ TEST_F(CupsSurfaceTest, CardPrinterReportsPpdPapersInPortraitTermsWithMargins) {
     ASSERT_EQ(caps.paper_names.size(), 2u);
     EXPECT_EQ(caps.paper_names[0], "CR80 2.13 x 3.38 in");
     EXPECT_EQ(caps.paper_names[1], "CR79 2.05 x 3.30 in");
-    // Not in the platform's table: numbered from 257 in the printer's order.
-    EXPECT_EQ(caps.papers, (std::vector<uint16_t>{257, 258}));
+    // Not in the platform's table: numbered from the paper's own size name, so the number is the
+    // same on every queue and in every run (stored layouts keep it).
+    EXPECT_EQ(caps.papers, (std::vector<uint16_t>{24378, 14802}));
     EXPECT_EQ(caps.paper_sizes[0], std::make_pair(540, 857));
     EXPECT_EQ(caps.paper_sizes[1], std::make_pair(522, 840));
     EXPECT_NEAR(caps.paper_areas[0].left, 2117, 1);
@@ -82,7 +84,7 @@ TEST_F(CupsSurfaceTest, OfficePrinterNumbersKnownSizesAndTrays) {
   EXPECT_EQ(caps.papers, (std::vector<uint16_t>{1, 9}));
   EXPECT_EQ(caps.paper_sizes[1], std::make_pair(2099, 2970));
   EXPECT_EQ(caps.bin_names, (std::vector<std::string>{"Tray 1", "Tray 2", "Tray 3"}));
-  EXPECT_EQ(caps.bins, (std::vector<uint16_t>{1, 2, 257}));
+  EXPECT_EQ(caps.bins, (std::vector<uint16_t>{1, 2, DerivedNumber("bin/tray-3")}));
   EXPECT_EQ(caps.dpi_x, 600);
   EXPECT_FALSE(caps.color);
   EXPECT_GT(caps.copies_max, 2);
@@ -152,8 +154,9 @@ TEST_F(CupsSurfaceTest, JobReachesQueueWithItsSettingsAndTextWhereDrawn) {
   parvel::doubles::JobRecord record = Server().WaitForJob(job);
   EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
   EXPECT_EQ(record.attributes["job-name"], "Report");
-  EXPECT_EQ(record.attributes["media"], "custom_53.98x85.73mm_53.98x85.73mm");
-  EXPECT_EQ(record.attributes["orientation-requested"], "landscape");
+  EXPECT_EQ(record.attributes["media"], "CR80");  // the driver's own name of the paper
+  // The page has the card's landscape shape already; asking for landscape too turns it twice.
+  EXPECT_EQ(record.attributes["orientation-requested"], "");
   EXPECT_EQ(record.attributes["copies"], "1");
 
   std::vector<parvel::doubles::PdfPage> pages = parvel::doubles::ReadPdf(Server().OutputOf("card"));
@@ -230,7 +233,7 @@ TEST_F(CupsSurfaceTest, EachPageTakesItsOwnPaperSize) {
   int job = dc->EndDoc();
   parvel::doubles::JobRecord record = Server().WaitForJob(job);
   EXPECT_EQ(record.state, 9);
-  EXPECT_EQ(record.attributes["media"], "iso_a4_210x297mm");
+  EXPECT_EQ(record.attributes["media"], "A4");
   EXPECT_EQ(record.attributes["sides"], "two-sided-long-edge");
   EXPECT_EQ(record.attributes["media-source"], "");  // CUPS names no default source
   auto pages = parvel::doubles::ReadPdf(Server().OutputOf("office"));

@@ -26,12 +26,12 @@ TEST(PrintersTool, PrintsTheListAsTheEngineSeesIt) {
   ASSERT_EQ(CupsServer::Run({PARVEL_PRINTERS_TOOL}, &out), 0) << out;
   EXPECT_NE(out.find("Printer list:\n  Default\n  Screen\n  card\n  office\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Default printer: card\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("    257  CR80 2.13 x 3.38 in  54.0 x 85.7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("    24378  CR80 2.13 x 3.38 in  54.0 x 85.7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("    7  Default\n    7  Card Hopper\n    4  Manual Card Feed\n"), std::string::npos)
       << out;
   EXPECT_NE(out.find("Resolution: 300 x 300 dpi\n  Physical offsets: 25, 25 pixels"), std::string::npos)
       << out;
-  EXPECT_NE(out.find("Card 85.7 x 54.0 mm landscape: \"CR80 2.13 x 3.38 in\" (number 257)"),
+  EXPECT_NE(out.find("Card 85.7 x 54.0 mm landscape: \"CR80 2.13 x 3.38 in\" (number 24378)"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("    9  A4  209.9 x 297.0\n"), std::string::npos) << out;

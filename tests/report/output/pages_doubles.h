@@ -22,8 +22,9 @@
 
 namespace parvel::doubles {
 
-// Surfaces of the doubles; once `vanished` is set, starting a page or sending the job fails
-// the way a spooler reports a printer that is gone.
+// Surfaces of the doubles; once `vanished` is set, sending the job fails the way a spooler
+// reports a printer that is gone. Like a real surface it notices only then: pages are drawn into
+// the document until the end.
 class VanishingSurface : public platform::DrawingSurface {
  public:
   VanishingSurface(std::unique_ptr<platform::DrawingSurface> inner, const bool& vanished)
@@ -45,13 +46,13 @@ class VanishingSurface : public platform::DrawingSurface {
   void FillRect(const platform::SurfaceRect& rect, uint32_t color) override { inner_->FillRect(rect, color); }
   void SetTextJustification(int extra, int breaks) override { inner_->SetTextJustification(extra, breaks); }
   void StartDoc(const std::string& title) override { inner_->StartDoc(title); }
-  void StartPage() override {
-    if (vanished_) throw platform::SpoolerError("The printer \"Card\" is not installed");
-    inner_->StartPage();
-  }
+  void StartPage() override { inner_->StartPage(); }
   void EndPage() override { inner_->EndPage(); }
   int EndDoc() override {
-    if (vanished_) throw platform::SpoolerError("The printer \"Card\" is not installed");
+    if (vanished_) {
+      throw platform::SpoolerError("The printer \"Card\" is not installed",
+                                   platform::SpoolerError::Kind::kNoSuchPrinter);
+    }
     return inner_->EndDoc();
   }
   void AbortDoc() override { inner_->AbortDoc(); }

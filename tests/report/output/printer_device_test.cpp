@@ -269,7 +269,8 @@ TEST_F(PrinterDeviceTest, CommandsBeyondThePaperOrOfUnknownKindAreSkipped) {
   EXPECT_TRUE(shape.DrawOnDevice(device));
 }
 
-TEST_F(PrinterDeviceTest, APrinterThatGoesBetweenPagesEndsTheJobWithAClearError) {
+TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) {
+  // A real surface learns that its printer is gone only when it sends the finished document.
   generator.fill = [](TppPage& page, int no) {
     if (no == 2) env.factory.vanished = true;
     auto* text = new TppDrawText();
@@ -280,15 +281,15 @@ TEST_F(PrinterDeviceTest, APrinterThatGoesBetweenPagesEndsTheJobWithAClearError)
   };
   try {
     Run();
-    FAIL() << "the job went on without its printer";
+    FAIL() << "a job that was never sent looked printed";
   } catch (const EPrintError& e) {
-    EXPECT_STREQ(e.what(), "Printing on Card failed: The printer \"Card\" is not installed");
+    EXPECT_STREQ(e.what(), "A impressão em \"Card\" falhou: The printer \"Card\" is not installed");
   }
+  EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));
+  EXPECT_TRUE(env.doubles.log->jobs.empty());
   EXPECT_FALSE(device.InJob());
-  EXPECT_TRUE(device.JobCancelled());
-  EXPECT_EQ(Count("AbortDoc"), 1u);
-  EXPECT_EQ(Count("EndDoc"), 0u);
   EXPECT_FALSE(device.Printer().Printing());
+  EXPECT_EQ(device.Printer().JobId(), 0);
 
   // The printer is back: the same publisher and device print the next job.
   env.Fresh();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/linux/cups_spooler.h"
+#include "platform/linux/paper_numbers.h"
 #include "platform/linux/qt_drawing_surface.h"
 #include "platform/services.h"
 #include "report/output/printer_list.h"
@@ -20,6 +21,7 @@ using parvel::doubles::CupsServer;
 using parvel::platform::ScopedInstall;
 using parvel::platform::Spooler;
 using parvel::platform::linux_os::CupsSpooler;
+using parvel::platform::linux_os::DerivedNumber;
 using Names = std::vector<std::string>;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
@@ -72,7 +74,7 @@ TEST_F(PrinterListOnCups, NormalisesPapersAndBinsAndMatchesTheCardBySize) {
     SCOPED_TRACE(name);
     TppPrinterCapabilities& card = list.GetPrinterInfo(name)->GetCapabilities();
     EXPECT_EQ(card.PaperNames, (Names{"CR80 2.13 x 3.38 in", "CR79 2.05 x 3.30 in", "Custom"}));
-    EXPECT_EQ(card.Papers, (Names{"257", "258", "256"}));
+    EXPECT_EQ(card.Papers, (Names{"24378", "14802", "256"}));
     EXPECT_EQ(card.PaperWidths, (Names{"540", "522", "0"}));
     EXPECT_EQ(card.PaperHeights, (Names{"857", "840", "0"}));
     EXPECT_EQ(card.BinNames, (Names{"Default", "Card Hopper", "Manual Card Feed"}));
@@ -83,7 +85,7 @@ TEST_F(PrinterListOnCups, NormalisesPapersAndBinsAndMatchesTheCardBySize) {
   EXPECT_EQ(office.PaperNames, (Names{"US Letter", "A4", "Custom"}));
   EXPECT_EQ(office.Papers, (Names{"1", "9", "256"}));
   EXPECT_EQ(office.BinNames, (Names{"Default", "Tray 1", "Tray 2", "Tray 3"}));
-  EXPECT_EQ(office.Bins, (Names{"7", "1", "2", "257"}));
+  EXPECT_EQ(office.Bins, (Names{"7", "1", "2", std::to_string(DerivedNumber("bin/tray-3"))}));
   EXPECT_TRUE(office.SupportsCopies);
   EXPECT_EQ(CardPaper(office), "Custom");
 

@@ -222,7 +222,7 @@ TEST_F(PrinterTest, JobFailuresAreErrorsAndLeaveThePrinterIdle) {
       printer.BeginDoc();
       FAIL() << "the screen printed";
     } catch (const EPrintError& e) {
-      EXPECT_STREQ(e.what(), "Screen printer does not support printing.");
+      EXPECT_STREQ(e.what(), "A impressora \"Screen\" não imprime.");
     }
     EXPECT_FALSE(printer.Printing());
   }
