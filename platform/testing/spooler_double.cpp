@@ -211,7 +211,9 @@ const DoublePrinter* SpoolerDouble::Find(const std::string& device) const {
 PrinterCapabilities SpoolerDouble::Capabilities(const std::string& device) {
   ++capability_queries;
   const DoublePrinter* p = Find(device);
-  if (p == nullptr) throw SpoolerError("The printer \"" + device + "\" is not installed");
+  if (p == nullptr) {
+    throw SpoolerError("The printer \"" + device + "\" is not installed", SpoolerError::Kind::kNoSuchPrinter);
+  }
   if (p->fail_capabilities) throw SpoolerError("The printer \"" + device + "\" does not answer");
   return p->capabilities;
 }

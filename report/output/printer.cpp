@@ -472,6 +472,9 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
       s.PaperSizeForName(name, width, height);
       s.SetPaperWidth(width);
       s.SetPaperHeight(height);
+      // A size names the first paper that has it; a variant of that size ("A4 (Borderless)")
+      // keeps its own name.
+      if (s.PaperName() != name) s.SetPaperName(name);
     }
   }
   if (settings->paper_size == 256) {

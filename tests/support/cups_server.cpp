@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -91,7 +93,7 @@ CupsServer::CupsServer() {
   socket_ = (root_ / "cups.sock").string();
   Write(root_ / "conf/cupsd.conf",
         "Listen " + socket_ +
-            "\nLogLevel warn\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
+            "\nLogLevel warn\nAccessLogLevel all\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
             "DefaultAuthType None\nMaxJobTime 60\nIdleExitTimeout 0\n"
             "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
             "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
@@ -103,7 +105,11 @@ CupsServer::CupsServer() {
             "\nStateDir " + (root_ / "state").string() + "\nErrorLog " + (root_ / "log/error_log").string() +
             "\nAccessLog " + (root_ / "log/access_log").string() + "\nPageLog " +
             (root_ / "log/page_log").string() + "\nFileDevice Yes\nSandboxing Relaxed\n");
+  Start();
+}
 
+void CupsServer::Start() {
+  if (pid_ > 0) return;
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("cannot start cupsd");
   if (pid_ == 0) {
@@ -157,6 +163,15 @@ void CupsServer::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   pid_ = -1;
+}
+
+size_t CupsServer::RequestsFor(const std::string& what) const {
+  std::ifstream in(root_ / "log/access_log");
+  size_t count = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(what) != std::string::npos) ++count;
+  }
+  return count;
 }
 
 fs::path CupsServer::OutputOf(const std::string& name) const { return root_ / "out" / (name + ".pdf"); }
@@ -225,6 +240,36 @@ JobRecord CupsServer::WaitForJob(int job_id, double seconds) const {
   }
 }
 
+fs::path CupsServer::AddModelQueue(const std::string& name, const std::string& model) {
+  fs::path output = OutputOf(name);
+  std::string log;
+  if (Run({"lpadmin", "-p", name, "-E", "-v", "file:" + output.string(), "-m", model}, &log) != 0) {
+    throw std::runtime_error("lpadmin -m " + model + " failed for " + name + ": " + log);
+  }
+  return output;
+}
+
+void CupsServer::Pause(const std::string& name, bool pause) {
+  std::string log;
+  if (Run({pause ? "cupsdisable" : "cupsenable", name}, &log) != 0) {
+    throw std::runtime_error("cupsdisable failed: " + log);
+  }
+}
+
+void CupsServer::CancelJobs(const std::string& name) {
+  std::string log;
+  Run({"cancel", "-a", name}, &log);
+}
+
+namespace {
+// pdftotext writes numbers with a point whatever the locale.
+double Number(const std::string& text) {
+  double value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+}  // namespace
+
 std::vector<PdfPage> ReadPdf(const fs::path& pdf) {
   std::string html;
   if (CupsServer::Run({"pdftotext", "-bbox", pdf.string(), "-"}, &html) != 0) {
@@ -239,13 +284,51 @@ std::vector<PdfPage> ReadPdf(const fs::path& pdf) {
   std::smatch m;
   while (std::getline(lines, line)) {
     if (std::regex_search(line, m, page_re)) {
-      pages.push_back(PdfPage{std::stod(m[1]), std::stod(m[2]), {}});
+      pages.push_back(PdfPage{Number(m[1]), Number(m[2]), {}});
     } else if (!pages.empty() && std::regex_search(line, m, word_re)) {
-      pages.back().words.push_back(
-          PdfWord{std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), m[5]});
+      pages.back().words.push_back(PdfWord{Number(m[1]), Number(m[2]), Number(m[3]), Number(m[4]), m[5]});
     }
   }
   return pages;
+}
+
+Ink InkOf(const fs::path& pdf) {
+  const fs::path prefix = pdf.parent_path() / (pdf.stem().string() + "-ink");
+  std::string log;
+  if (CupsServer::Run({"pdftoppm", "-r", "72", "-gray", "-singlefile", "-f", "1", "-l", "1", pdf.string(),
+                       prefix.string()},
+                      &log) != 0) {
+    throw std::runtime_error("pdftoppm cannot render " + pdf.string() + ": " + log);
+  }
+  std::ifstream in(prefix.string() + ".pgm", std::ios::binary);
+  std::string magic;
+  int width = 0, height = 0, maxval = 0;
+  in >> magic >> width >> height >> maxval;
+  in.get();
+  if (magic != "P5" || width <= 0 || height <= 0 || maxval != 255) {
+    throw std::runtime_error("unexpected rendering of " + pdf.string());
+  }
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  in.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+  Ink ink;
+  ink.page_width = width;  // 72 dpi: one pixel a point
+  ink.page_height = height;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] >= 128)
+        continue;
+      if (!ink.any) {
+        ink.left = ink.right = x;
+        ink.top = ink.bottom = y;
+        ink.any = true;
+      }
+      ink.left = std::min<double>(ink.left, x);
+      ink.right = std::max<double>(ink.right, x + 1);
+      ink.top = std::min<double>(ink.top, y);
+      ink.bottom = std::max<double>(ink.bottom, y + 1);
+    }
+  }
+  return ink;
 }
 
 void CupsEnvironment::SetUp() { g_server = std::make_unique<CupsServer>(); }

@@ -43,6 +43,17 @@ class CupsServer {
   // Adds an enabled queue from tests/fixtures/<ppd> (a raw queue for an empty name); answers the file its
   // jobs are written to.
   std::filesystem::path AddQueue(const std::string& name, const std::string& ppd);
+  // Adds a queue from a driver that CUPS itself offers ("drv:///sample.drv/zebra.ppd").
+  std::filesystem::path AddModelQueue(const std::string& name, const std::string& model);
+  // A paused queue takes jobs and holds them, so their attributes can be read before any filter.
+  void Pause(const std::string& name, bool pause = true);
+  void CancelJobs(const std::string& name);
+  // How many requests so far the access log shows whose line holds `what`
+  // ("GET /printers/card.ppd").
+  size_t RequestsFor(const std::string& what) const;
+  // Stops the server as a restart would; Start brings it back on the same socket with its queues.
+  void Stop();
+  void Start();
   void SetDefault(const std::string& name);
   void RejectJobs(const std::string& name, bool reject = true);
   void DeleteQueue(const std::string& name);
@@ -55,7 +66,6 @@ class CupsServer {
   static int Run(const std::vector<std::string>& argv, std::string* out = nullptr);
 
  private:
-  void Stop();
   std::filesystem::path root_;
   std::string socket_;
   pid_t pid_ = -1;
@@ -63,6 +73,15 @@ class CupsServer {
 
 // The words and page sizes of a PDF as `pdftotext -bbox` reads them.
 std::vector<PdfPage> ReadPdf(const std::filesystem::path& pdf);
+
+// The first page of a PDF as a viewer shows it (its rotation applied) and the box around its
+// ink, in points from the top-left corner.
+struct Ink {
+  double page_width = 0, page_height = 0;
+  double left = 0, top = 0, right = 0, bottom = 0;
+  bool any = false;
+};
+Ink InkOf(const std::filesystem::path& pdf);
 
 // One server for the whole test program, started before the first test and always stopped.
 class CupsEnvironment : public ::testing::Environment {

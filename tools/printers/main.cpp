@@ -26,10 +26,10 @@ int ToInt(const std::string& text) {
   }
 }
 
+// "209.9" in every locale, like the card size printed beside it.
 std::string Millimetres(const std::string& tenths) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", ToInt(tenths) / 10.0);
-  return buf;
+  const int v = ToInt(tenths);
+  return (v < 0 ? "-" : "") + std::to_string(std::abs(v) / 10) + "." + std::to_string(std::abs(v) % 10);
 }
 
 // Position of the paper the CR80 card (85.7 by 54.0 mm, landscape) resolves to, by the printer

@@ -179,12 +179,16 @@ TEST_F(PrinterListTest, BinsAreNormalised) {
   EXPECT_FALSE(caps.SupportsCopies);
 }
 
-TEST_F(PrinterListTest, CapabilitiesAreReadOnceAndFailuresCountAsNothing) {
+TEST_F(PrinterListTest, CapabilitiesAreReadOnceAndFailuresCountAsNothingUntilTheyPass) {
   spooler.printers[0].fail_capabilities = true;
   TppPrinterList list(&spooler);
   TppPrinterCapabilities& failing = list.GetPrinterInfo("Card")->GetCapabilities();
   EXPECT_EQ(failing.PaperNames, (Names{"Custom"}));
   EXPECT_EQ(failing.BinNames, (Names{"Default"}));
+  // A printer that did not answer is asked again, and the lists are refilled where they stand.
+  spooler.printers[0].fail_capabilities = false;
+  EXPECT_EQ(&list.GetPrinterInfo("Card")->GetCapabilities(), &failing);
+  EXPECT_GT(failing.PaperNames.size(), 1u);
 
   TppPrinterInfo* wide = list.GetPrinterInfo("Wide");
   int before = spooler.capability_queries;
@@ -194,6 +198,19 @@ TEST_F(PrinterListTest, CapabilitiesAreReadOnceAndFailuresCountAsNothing) {
   EXPECT_TRUE(caps.SupportsCopies);
   EXPECT_EQ(caps.PaperNames, (Names{"US Letter", "A4", "Custom"}));
   EXPECT_EQ(caps.BinNames, (Names{"Default", "Tray 1", "Tray 2", "Tray 3"}));
+}
+
+TEST_F(PrinterListTest, AListBuiltFromTheInstalledSpoolerAsksTheOneInstalledNow) {
+  TppPrinterList list;  // as the shared list is built; the spooler it was built with may go
+  EXPECT_EQ(list.DefaultPrinterName(), "Wide");
+  {
+    SpoolerDouble other;
+    other.printers = spooler.printers;
+    other.default_device = "Card";
+    ScopedInstall<Spooler> now(&other);
+    EXPECT_EQ(list.ReadDefaultPrinter(), "Card");
+  }
+  EXPECT_EQ(list.ReadDefaultPrinter(), "Wide");
 }
 
 TEST_F(PrinterListTest, DriverTextsAreCutLikeFixedFields) {
