@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "report/base/stream.h"
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
@@ -71,10 +73,17 @@ TEST(DrawTextTest, AssignCopiesAllButThePage) {
   EXPECT_TRUE(copy.IsEqual(*source));
   EXPECT_TRUE(source->IsEqual(copy));
 
-  // A freed band is dropped from every command that names it.
+  // A copy names the band too, and lets go of it when the band is freed.
+  auto gone = std::make_unique<TppPublisher>();
   TppDrawText third;
   third.Assign(copy);
   EXPECT_EQ(third.SourceBand(), &band);
+  third.SetSourceBand(gone.get());
+  TppDrawText fourth;
+  fourth.Assign(third);
+  gone.reset();
+  EXPECT_EQ(third.SourceBand(), nullptr);
+  EXPECT_EQ(fourth.SourceBand(), nullptr);
 }
 
 TEST(DrawTextTest, IsEqualComparesWhatIsDrawn) {
