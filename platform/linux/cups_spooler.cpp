@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/linux/paper_numbers.h"
+#include "platform/text.h"
 
 // The PPD API is deprecated in libcups 2.4 but is still the only place a queue's page size
 // names and input slot texts live.
@@ -114,11 +115,6 @@ void ParseResolution(const char* text, int& x, int& y) {
   }
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The PWG name of a size in thousandths of a millimetre, as every queue would name it.
 std::string SizeName(int32_t width, int32_t height) {
   pwg_media_t* pwg = pwgMediaForSize(static_cast<int>(std::lround(width / 10.0)),
@@ -168,7 +164,7 @@ std::vector<std::string> Strings(ipp_attribute_t* attr) {
 std::string VariantOf(const std::string& key, bool ppd) {
   std::string variant;
   if (ppd) {
-    if (auto dot = key.find('.'); dot != std::string::npos) variant = Lower(key.substr(dot + 1));
+    if (auto dot = key.find('.'); dot != std::string::npos) variant = text::Lower(key.substr(dot + 1));
   } else if (key.size() > 11 && key.compare(key.size() - 11, 11, "_borderless") == 0) {
     variant = "borderless";
   }
@@ -214,7 +210,7 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
     for (int i = 0; i < slot->num_choices; ++i) {
       ppd_choice_t& c = slot->choices[i];
       bool same_count = static_cast<int>(ipp_sources.size()) == slot->num_choices;
-      keys.push_back(same_count ? ipp_sources[i] : Lower(c.choice));
+      keys.push_back(same_count ? ipp_sources[i] : text::Lower(c.choice));
       names.emplace_back(c.text[0] ? c.text : c.choice);
       if (marked == &c) d.default_bin = i;
     }

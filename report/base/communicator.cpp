@@ -4,17 +4,13 @@
 #include <cctype>
 #include <set>
 
+#include "platform/text.h"
 #include "report/base/errors.h"
 #include "report/base/stream.h"
 
 namespace parvel::report {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool Contains(const std::vector<TppCommunicator*>* list, const TppCommunicator* item) {
   return list != nullptr && std::find(list->begin(), list->end(), item) != list->end();
@@ -107,7 +103,8 @@ void TppCommunicator::AddEventListener(TppCommunicator* listener) {
   if (listener->EventListenerSortKey().empty()) return;
   std::vector<std::pair<std::string, TppCommunicator*>> keyed;
   keyed.reserve(listeners_->size());
-  for (TppCommunicator* item : *listeners_) keyed.emplace_back(Lower(item->EventListenerSortKey()), item);
+  for (TppCommunicator* item : *listeners_)
+    keyed.emplace_back(text::Lower(item->EventListenerSortKey()), item);
   std::stable_sort(keyed.begin(), keyed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (size_t i = 0; i < keyed.size(); ++i) (*listeners_)[i] = keyed[i].second;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace parvel::report {
 
 class TReader;
@@ -30,7 +32,7 @@ using TComponentState = uint32_t;
 // True for a Pascal-style identifier: a letter or "_", then letters, digits or "_" (ASCII).
 bool IsValidIdent(const std::string& text);
 // ASCII case-insensitive equality, the rule for names and user names.
-bool SameText(const std::string& a, const std::string& b);
+using text::SameText;
 
 class TComponent {
  public:

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/text.h"
 #include "report/base/communicator.h"
 #include "report/base/errors.h"
 #include "report/base/relative.h"
@@ -15,14 +16,6 @@ namespace parvel::report {
 // ---- class registry
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
 
 struct Registry {
   std::mutex mutex;
@@ -46,7 +39,7 @@ Registry& TheRegistry() {
 TComponentFactory FindFactory(const std::string& className) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  auto it = registry.factories.find(Lower(className));
+  auto it = registry.factories.find(text::Lower(className));
   return it == registry.factories.end() ? TComponentFactory() : it->second;
 }
 
@@ -123,13 +116,13 @@ const char* KindName(TValueType kind) {
 void RegisterClass(const std::string& className, TComponentFactory factory) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  registry.factories[Lower(className)] = std::move(factory);
+  registry.factories[text::Lower(className)] = std::move(factory);
 }
 
 void UnregisterClass(const std::string& className) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  registry.factories.erase(Lower(className));
+  registry.factories.erase(text::Lower(className));
 }
 
 bool IsClassRegistered(const std::string& className) { return static_cast<bool>(FindFactory(className)); }

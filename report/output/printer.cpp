@@ -6,6 +6,7 @@
 #include "platform/screen.h"
 #include "platform/screen_surface.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "report/base/component.h"
 #include "report/base/errors.h"
 #include "report/base/language.h"
@@ -16,23 +17,6 @@ namespace {
 
 constexpr const char* kScreen = "Screen";
 constexpr const char* kDefault = "Default";
-
-int IndexOf(const std::vector<std::string>& list, const std::string& text) {
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (SameText(list[i], text)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-int ToInt(const std::string& text, int fallback) {
-  try {
-    size_t used = 0;
-    const int value = std::stoi(text, &used);
-    return used == text.size() ? value : fallback;
-  } catch (const std::exception&) {
-    return fallback;
-  }
-}
 
 // Texts of the wrapper's failures (language strings 285 to 289).
 constexpr int kNotAvailable = 285;
@@ -428,11 +412,12 @@ void TppPrinter::ApplySetup() {
     settings->paper_length = static_cast<int16_t>(height);
   }
   if (TppPrinterCapabilities* caps = Capabilities()) {
-    const int at = IndexOf(caps->BinNames, setup_->BinName());
+    const int at = text::IndexOf(caps->BinNames, setup_->BinName());
     if (at >= 0 && at < static_cast<int>(caps->Bins.size())) {
-      settings->default_source = setup_->BinName() == kDefault
-                                     ? DefaultBin()
-                                     : static_cast<int16_t>(ToInt(caps->Bins[static_cast<size_t>(at)], 0));
+      settings->default_source =
+          setup_->BinName() == kDefault
+              ? DefaultBin()
+              : static_cast<int16_t>(text::ToInt(caps->Bins[static_cast<size_t>(at)], 0));
       settings->fields |= F::fmDefaultSource;
     }
   }
@@ -462,7 +447,7 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
   };
   TppPrinterCapabilities* caps = Capabilities();
   if (caps != nullptr && settings->Has(F::fmPaperSize)) {
-    const int at = IndexOf(caps->Papers, std::to_string(static_cast<uint16_t>(settings->paper_size)));
+    const int at = text::IndexOf(caps->Papers, std::to_string(static_cast<uint16_t>(settings->paper_size)));
     if (at >= 0 && at < static_cast<int>(caps->PaperNames.size())) {
       const std::string name = caps->PaperNames[static_cast<size_t>(at)];
       s.SetPaperName(name);
@@ -487,13 +472,13 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
   if (caps != nullptr && settings->Has(F::fmDefaultSource)) {
     // A bin that shares its number with another (the driver's own default slot and "Default")
     // reads back under the name it was chosen by.
-    const int named = IndexOf(caps->BinNames, s.BinName());
+    const int named = text::IndexOf(caps->BinNames, s.BinName());
     const bool same_bin = named >= 0 && named < static_cast<int>(caps->Bins.size()) &&
-                          ToInt(caps->Bins[static_cast<size_t>(named)], -1) == settings->default_source;
+                          text::ToInt(caps->Bins[static_cast<size_t>(named)], -1) == settings->default_source;
     if (!same_bin && settings->default_source == DefaultBin()) {
       s.SetBinName(kDefault);
     } else if (!same_bin) {
-      const int at = IndexOf(caps->Bins, std::to_string(settings->default_source));
+      const int at = text::IndexOf(caps->Bins, std::to_string(settings->default_source));
       if (at >= 0 && at < static_cast<int>(caps->BinNames.size()))
         s.SetBinName(caps->BinNames[static_cast<size_t>(at)]);
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/services.h"
+#include "platform/text.h"
 #include "report/base/units.h"
 
 namespace parvel::report {
@@ -130,14 +131,6 @@ void SetOrAppend(std::vector<std::string>& list, size_t i, std::string value) {
     list.push_back(std::move(value));
 }
 
-int ToInt(const std::string& text) {
-  try {
-    return std::stoi(text);
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
 }  // namespace
 
 std::string BuiltInPaperName(int number) {
@@ -173,11 +166,11 @@ void TppPrinterCapabilities::NormalisePapers() {
   } else if (PaperNames.size() < Papers.size()) {
     PaperNames.clear();
     for (size_t i = 0; i < Papers.size(); ++i) {
-      std::string name = BuiltInPaperName(ToInt(Papers[i]));
+      std::string name = BuiltInPaperName(text::ToInt(Papers[i]));
       if (name == "Unknown") {
         if (i < PaperWidths.size() && i < PaperHeights.size()) {
-          name = std::to_string(ToInt(PaperWidths[i]) / 10) + " x " +
-                 std::to_string(ToInt(PaperHeights[i]) / 10) + " mm";
+          name = std::to_string(text::ToInt(PaperWidths[i]) / 10) + " x " +
+                 std::to_string(text::ToInt(PaperHeights[i]) / 10) + " mm";
         } else {
           name = "Unknown: " + Papers[i];
         }
@@ -204,7 +197,7 @@ void TppPrinterCapabilities::NormalisePapers() {
 
   for (size_t i = 0; i < Papers.size(); ++i) {
     if (i < PaperWidths.size() && i < PaperHeights.size()) continue;
-    auto [width, height] = BuiltInPaperSize(ToInt(Papers[i]));
+    auto [width, height] = BuiltInPaperSize(text::ToInt(Papers[i]));
     SetOrAppend(PaperWidths, i, std::to_string(width));
     SetOrAppend(PaperHeights, i, std::to_string(height));
   }

@@ -5,15 +5,10 @@
 #include <cctype>
 
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace parvel::report {
 namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::function<void()>& Releaser() {
   static std::function<void()> releaser;
@@ -64,7 +59,7 @@ TppPrinterInfo* TppPrinterList::Entry(int index) const {
 
 TppPrinterInfo* TppPrinterList::Find(const std::string& name) const {
   for (size_t i = 0; i < names_.size(); ++i) {
-    if (SameText(names_[i], name)) return entries_[i].get();
+    if (text::SameText(names_[i], name)) return entries_[i].get();
   }
   return nullptr;
 }

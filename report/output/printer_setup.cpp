@@ -10,6 +10,7 @@
 
 #include "platform/regional_settings.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "report/base/component.h"
 #include "report/output/printer.h"
 #include "report/output/printer_list.h"
@@ -22,22 +23,6 @@ constexpr const char* kDefault = "Default";
 
 const TppPrinterCapabilities* CapsOf(TppPrinterInfo* info) {
   return info != nullptr ? &info->GetCapabilities() : nullptr;
-}
-
-// Paper and bin names are looked up the way a string list finds them: without regard to case.
-int IndexOf(const std::vector<std::string>& list, const std::string& text) {
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (SameText(list[i], text)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-// Decimal text as the capability lists hold it; anything else reads as `fallback`.
-int ToInt(const std::string& text, int fallback = 0) {
-  int value = fallback;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return fallback;
-  return value;
 }
 
 int32_t RoundPixels(float value) { return static_cast<int32_t>(std::nearbyint(static_cast<double>(value))); }
@@ -315,7 +300,7 @@ bool TppPrinterSetup::PaperNameForNumber(int number, std::string& name) const {
   name.clear();
   const TppPrinterCapabilities* caps = CapsOf(printer_info_);
   if (caps == nullptr) return false;
-  const int at = IndexOf(caps->Papers, std::to_string(number));
+  const int at = text::IndexOf(caps->Papers, std::to_string(number));
   if (at < 0 || at >= static_cast<int>(caps->PaperNames.size())) return false;
   name = caps->PaperNames[static_cast<size_t>(at)];
   return !name.empty();
@@ -331,8 +316,8 @@ std::string TppPrinterSetup::PaperNameForSize(float width, float height) const {
   const int32_t physical_height = orientation_ == poLandscape ? w : h;
   const size_t count = std::min(caps->PaperWidths.size(), caps->PaperHeights.size());
   for (size_t i = 0; i < count; ++i) {
-    const int32_t pw = ToInt(caps->PaperWidths[i], INT32_MIN / 2);
-    const int32_t ph = ToInt(caps->PaperHeights[i], INT32_MIN / 2);
+    const int32_t pw = text::ToInt(caps->PaperWidths[i], INT32_MIN / 2);
+    const int32_t ph = text::ToInt(caps->PaperHeights[i], INT32_MIN / 2);
     if (std::abs(ph - physical_height) <= 10 && std::abs(pw - physical_width) <= 10) {
       return i < caps->PaperNames.size() ? caps->PaperNames[i] : std::string(kCustom);
     }
@@ -343,13 +328,13 @@ std::string TppPrinterSetup::PaperNameForSize(float width, float height) const {
 void TppPrinterSetup::PaperSizeForName(const std::string& name, float& width, float& height) const {
   const TppPrinterCapabilities* caps = CapsOf(printer_info_);
   if (caps == nullptr) return;
-  const int at = IndexOf(caps->PaperNames, name);
+  const int at = text::IndexOf(caps->PaperNames, name);
   if (at < 0 || at >= static_cast<int>(caps->PaperWidths.size()) ||
       at >= static_cast<int>(caps->PaperHeights.size())) {
     return;
   }
-  const int32_t w = ToInt(caps->PaperWidths[static_cast<size_t>(at)]);
-  const int32_t h = ToInt(caps->PaperHeights[static_cast<size_t>(at)]);
+  const int32_t w = text::ToInt(caps->PaperWidths[static_cast<size_t>(at)]);
+  const int32_t h = text::ToInt(caps->PaperHeights[static_cast<size_t>(at)]);
   const TppResolutionSource* printer = ConversionPrinter();
   const bool landscape = orientation_ == poLandscape;
   width = TenthsMMToUnits(landscape ? h : w, units_, dirHorizontal, printer);
@@ -359,11 +344,11 @@ void TppPrinterSetup::PaperSizeForName(const std::string& name, float& width, fl
 uint16_t TppPrinterSetup::GetPaperNumber() const {
   const TppPrinterCapabilities* caps = CapsOf(printer_info_);
   if (caps == nullptr) return 0;
-  int at = IndexOf(caps->PaperNames, paper_name_);
+  int at = text::IndexOf(caps->PaperNames, paper_name_);
   // The first paper is often the driver's fallback name; the size decides then.
-  if (at <= 0) at = IndexOf(caps->PaperNames, PaperNameForSize(PaperWidth(), PaperHeight()));
+  if (at <= 0) at = text::IndexOf(caps->PaperNames, PaperNameForSize(PaperWidth(), PaperHeight()));
   if (at < 0 || at >= static_cast<int>(caps->Papers.size())) return 256;
-  return static_cast<uint16_t>(ToInt(caps->Papers[static_cast<size_t>(at)], 256));
+  return static_cast<uint16_t>(text::ToInt(caps->Papers[static_cast<size_t>(at)], 256));
 }
 
 bool TppPrinterSetup::IsEqual(const TppPrinterSetup& other) const {

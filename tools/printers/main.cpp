@@ -11,6 +11,7 @@
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/qt_drawing_surface.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "report/output/printer_list.h"
 #include "report/output/printer_setup.h"
 
@@ -18,17 +19,9 @@ namespace {
 
 using namespace parvel;
 
-int ToInt(const std::string& text) {
-  try {
-    return std::stoi(text);
-  } catch (const std::exception&) {
-    return 0;
-  }
-}
-
 // "209.9" in every locale, like the card size printed beside it.
 std::string Millimetres(const std::string& tenths) {
-  const int v = ToInt(tenths);
+  const int v = text::ToInt(tenths);
   return (v < 0 ? "-" : "") + std::to_string(std::abs(v) / 10) + "." + std::to_string(std::abs(v) % 10);
 }
 
@@ -69,7 +62,7 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
   if (card >= 0) {
     settings.fields |= platform::DeviceSettings::fmPaperSize;
     settings.orientation = 2;
-    settings.paper_size = static_cast<int16_t>(ToInt(caps.Papers[static_cast<size_t>(card)]));
+    settings.paper_size = static_cast<int16_t>(text::ToInt(caps.Papers[static_cast<size_t>(card)]));
   }
   if (auto ic = info.Device()
                     ? surfaces.CreateInformationContext(*info.Device(), card >= 0 ? &settings : nullptr)
