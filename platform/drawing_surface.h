@@ -2,6 +2,7 @@
 // Where a printer's pages are measured and drawn: an information context measures only, a
 // printing context also renders and sends the job. Coordinates are device pixels with the
 // origin at the top-left of the printable area.
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,6 +51,31 @@ struct SurfaceMetrics {
   int offset_x = 0;
   int offset_y = 0;
 };
+
+// The paper as it lies for the settings' orientation: a landscape sheet is turned a quarter, so
+// its portrait top margin becomes its left one.
+inline PaperArea OrientedPaper(PaperArea portrait, const DeviceSettings& settings) {
+  if (!settings.Landscape()) return portrait;
+  return PaperArea{portrait.height, portrait.width,  portrait.top,
+                   portrait.right,  portrait.bottom, portrait.left};
+}
+
+// A paper in device pixels at a resolution; a driver that names none prints at 300 dpi.
+inline SurfaceMetrics PaperMetrics(const PaperArea& oriented, int dpi_x, int dpi_y) {
+  auto pixels = [](int32_t microns, int dpi) {
+    return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
+  };
+  SurfaceMetrics m;
+  m.dpi_x = dpi_x > 0 ? dpi_x : 300;
+  m.dpi_y = dpi_y > 0 ? dpi_y : 300;
+  m.physical_width = pixels(oriented.width, m.dpi_x);
+  m.physical_height = pixels(oriented.height, m.dpi_y);
+  m.offset_x = pixels(oriented.left, m.dpi_x);
+  m.offset_y = pixels(oriented.top, m.dpi_y);
+  m.printable_width = m.physical_width - m.offset_x - pixels(oriented.right, m.dpi_x);
+  m.printable_height = m.physical_height - m.offset_y - pixels(oriented.bottom, m.dpi_y);
+  return m;
+}
 
 class DrawingSurface {
  public:

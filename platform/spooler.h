@@ -83,7 +83,15 @@ struct DeviceSettings {
   int16_t default_source = 0;
   std::string form_name;
 
+  static constexpr int16_t kCustomPaper = 256;  // a paper no driver lists: its size travels along
+
   bool Has(Field f) const { return (fields & f) != 0; }
+  bool Landscape() const { return Has(fmOrientation) && orientation == 2; }
+  bool IsCustomPaper() const { return paper_size == kCustomPaper; }
+  // Both dimensions of a paper of its own are set and positive.
+  bool HasOwnSize() const {
+    return Has(fmPaperWidth) && Has(fmPaperLength) && paper_width > 0 && paper_length > 0;
+  }
   bool operator==(const DeviceSettings&) const = default;
 };
 

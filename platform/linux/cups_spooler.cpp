@@ -345,9 +345,8 @@ CupsSpooler::PaperChoice CupsSpooler::Detail::Choose(const DeviceSettings& s) co
     }
     return PaperChoice{PaperArea{215900, 279400, 0, 0, 0, 0}, std::string()};  // a queue naming no paper
   };
-  const bool sized = s.Has(DeviceSettings::fmPaperWidth) && s.Has(DeviceSettings::fmPaperLength) &&
-                     s.paper_width > 0 && s.paper_length > 0;
-  if (s.Has(DeviceSettings::fmPaperSize) && s.paper_size != 256) {
+  const bool sized = s.HasOwnSize();
+  if (s.Has(DeviceSettings::fmPaperSize) && !s.IsCustomPaper()) {
     auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(s.paper_size));
     if (it != caps.papers.end() && listed(static_cast<size_t>(it - caps.papers.begin()))) {
       return paper(static_cast<size_t>(it - caps.papers.begin()));

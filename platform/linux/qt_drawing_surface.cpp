@@ -16,18 +16,10 @@
 namespace parvel::platform::linux_os {
 namespace {
 
-int Pixels(int32_t microns, int dpi) {
-  return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
-}
-
-bool Landscape(const DeviceSettings& s) { return s.Has(DeviceSettings::fmOrientation) && s.orientation == 2; }
-
 // The paper in the current orientation, thousandths of a millimetre; a landscape sheet is the
 // portrait one turned a quarter to the left.
 PaperArea SelectedPaper(const CupsSpooler::Detail& d, const DeviceSettings& s) {
-  PaperArea area = d.Choose(s).area;
-  if (Landscape(s)) area = PaperArea{area.height, area.width, area.top, area.right, area.bottom, area.left};
-  return area;
+  return OrientedPaper(d.Choose(s).area, s);
 }
 
 QColor ColorOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
@@ -105,7 +97,7 @@ class QtSurface : public DrawingSurface {
   void StartPage() override {
     if (!doc_open_ || page_open_) return;
     PaperArea paper = SelectedPaper(detail_, settings_);
-    bool landscape = Landscape(settings_);
+    bool landscape = settings_.Landscape();
     // The paper is already turned for the orientation; the page size is given upright.
     QSizeF portrait_mm = landscape ? QSizeF(paper.height / 1000.0, paper.width / 1000.0)
                                    : QSizeF(paper.width / 1000.0, paper.height / 1000.0);
@@ -226,17 +218,7 @@ class QtSurface : public DrawingSurface {
 }  // namespace
 
 SurfaceMetrics MetricsFor(const CupsSpooler::Detail& detail, const DeviceSettings& settings) {
-  SurfaceMetrics m;
-  m.dpi_x = detail.capabilities.dpi_x > 0 ? detail.capabilities.dpi_x : 300;
-  m.dpi_y = detail.capabilities.dpi_y > 0 ? detail.capabilities.dpi_y : 300;
-  PaperArea p = SelectedPaper(detail, settings);
-  m.physical_width = Pixels(p.width, m.dpi_x);
-  m.physical_height = Pixels(p.height, m.dpi_y);
-  m.offset_x = Pixels(p.left, m.dpi_x);
-  m.offset_y = Pixels(p.top, m.dpi_y);
-  m.printable_width = m.physical_width - m.offset_x - Pixels(p.right, m.dpi_x);
-  m.printable_height = m.physical_height - m.offset_y - Pixels(p.bottom, m.dpi_y);
-  return m;
+  return PaperMetrics(SelectedPaper(detail, settings), detail.capabilities.dpi_x, detail.capabilities.dpi_y);
 }
 
 std::unique_ptr<DrawingSurface> QtSurfaceFactory::Create(const std::string& device,

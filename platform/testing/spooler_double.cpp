@@ -19,10 +19,6 @@ class DoubleHandle : public PrinterHandle {
   std::string device_;
 };
 
-int Pixels(int32_t microns, int dpi) {
-  return static_cast<int>(std::lround(microns * static_cast<double>(dpi) / 25400.0));
-}
-
 class RecordingSurface : public DrawingSurface {
  public:
   RecordingSurface(std::shared_ptr<SurfaceLog> log, PrinterCapabilities caps, DeviceSettings settings,
@@ -229,28 +225,15 @@ std::optional<DeviceSettings> SpoolerDouble::DefaultSettings(const PrinterHandle
 }
 
 SurfaceMetrics MetricsOf(const PrinterCapabilities& c, const DeviceSettings& s) {
-  SurfaceMetrics m;
-  m.dpi_x = c.dpi_x > 0 ? c.dpi_x : 300;
-  m.dpi_y = c.dpi_y > 0 ? c.dpi_y : 300;
   PaperArea a{215900, 279400, 0, 0, 0, 0};
-  if (s.Has(DeviceSettings::fmPaperWidth) && s.Has(DeviceSettings::fmPaperLength) && s.paper_width > 0 &&
-      s.paper_length > 0) {
+  if (s.HasOwnSize()) {
     a = PaperArea{s.paper_width * 100, s.paper_length * 100, 0, 0, 0, 0};
   } else {
     auto it = std::find(c.papers.begin(), c.papers.end(), static_cast<uint16_t>(s.paper_size));
     size_t i = it != c.papers.end() ? static_cast<size_t>(it - c.papers.begin()) : 0;
     if (i < c.paper_areas.size()) a = c.paper_areas[i];
   }
-  if (s.Has(DeviceSettings::fmOrientation) && s.orientation == 2) {
-    a = PaperArea{a.height, a.width, a.top, a.right, a.bottom, a.left};
-  }
-  m.physical_width = Pixels(a.width, m.dpi_x);
-  m.physical_height = Pixels(a.height, m.dpi_y);
-  m.offset_x = Pixels(a.left, m.dpi_x);
-  m.offset_y = Pixels(a.top, m.dpi_y);
-  m.printable_width = m.physical_width - m.offset_x - Pixels(a.right, m.dpi_x);
-  m.printable_height = m.physical_height - m.offset_y - Pixels(a.bottom, m.dpi_y);
-  return m;
+  return PaperMetrics(OrientedPaper(a, s), c.dpi_x, c.dpi_y);
 }
 
 std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::Create(const std::string& device,

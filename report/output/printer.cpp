@@ -405,7 +405,7 @@ void TppPrinter::ApplySetup() {
   settings->paper_size = static_cast<int16_t>(setup_->GetPaperNumber());
   // A paper the printer does not list travels with its size: a driver that takes custom sizes
   // prints the page's own size, any other its default paper.
-  if (setup_->PaperName() == "Custom" || settings->paper_size == 256) {
+  if (setup_->PaperName() == "Custom" || settings->IsCustomPaper()) {
     settings->fields |= F::fmPaperLength | F::fmPaperWidth;
     const auto [width, height] = CustomPaperSizeTenths();
     settings->paper_width = static_cast<int16_t>(width);
@@ -462,7 +462,7 @@ TppPrinterSetup& TppPrinter::PrinterSetup() {
       if (s.PaperName() != name) s.SetPaperName(name);
     }
   }
-  if (settings->paper_size == 256) {
+  if (settings->IsCustomPaper()) {
     float width = 0;
     float height = 0;
     record_size(width, height);
