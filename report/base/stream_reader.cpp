@@ -1,73 +1,17 @@
-#include "report/base/stream.h"
-
+// The reader of stored descriptions: scanning, values, then whole objects.
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <map>
-#include <mutex>
 
-#include "platform/text.h"
-#include "report/base/communicator.h"
 #include "report/base/errors.h"
-#include "report/base/relative.h"
+#include "report/base/stream.h"
+#include "report/base/stream_syntax.h"
 
 namespace parvel::report {
 
-// ---- class registry
+using namespace stream_syntax;
 
 namespace {
-
-struct Registry {
-  std::mutex mutex;
-  std::map<std::string, TComponentFactory> factories;  // keyed by the lower-case name
-};
-
-Registry& TheRegistry() {
-  static Registry* registry = [] {
-    auto* created = new Registry;
-    created->factories["tppcommunicator"] = [](TComponent* owner) -> TComponent* {
-      return new TppCommunicator(owner);
-    };
-    created->factories["tpprelative"] = [](TComponent* owner) -> TComponent* {
-      return new TppRelative(owner);
-    };
-    return created;
-  }();
-  return *registry;
-}
-
-TComponentFactory FindFactory(const std::string& className) {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  auto it = registry.factories.find(text::Lower(className));
-  return it == registry.factories.end() ? TComponentFactory() : it->second;
-}
-
-bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsIdentChar(char c) { return IsIdentStart(c) || (c >= '0' && c <= '9'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-int HexValue(char c) {
-  if (IsDigit(c)) return c - '0';
-  return (c >= 'a' ? c - 'a' : c - 'A') + 10;
-}
-
-bool IsDottedIdent(std::string_view text) {
-  if (text.empty()) return false;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = text.find('.', start);
-    std::string part(
-        text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start));
-    if (!IsValidIdent(part)) return false;
-    if (dot == std::string_view::npos) return true;
-    start = dot + 1;
-  }
-}
-
-bool IsBooleanWord(std::string_view word) {
-  return SameText(std::string(word), "True") || SameText(std::string(word), "False");
-}
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
@@ -112,20 +56,6 @@ const char* KindName(TValueType kind) {
 }
 
 }  // namespace
-
-void RegisterClass(const std::string& className, TComponentFactory factory) {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  registry.factories[text::Lower(className)] = std::move(factory);
-}
-
-void UnregisterClass(const std::string& className) {
-  Registry& registry = TheRegistry();
-  std::lock_guard lock(registry.mutex);
-  registry.factories.erase(text::Lower(className));
-}
-
-bool IsClassRegistered(const std::string& className) { return static_cast<bool>(FindFactory(className)); }
 
 // ---- reader: scanning
 
@@ -645,170 +575,6 @@ void TReader::ReadRootComponent(TComponent& root) {
     FailCleanup();
     throw;
   }
-}
-
-// ---- writer
-
-namespace {
-
-void RequireIdent(std::string_view text, bool dotted, const char* what) {
-  const bool ok = dotted ? IsDottedIdent(text) : IsValidIdent(std::string(text));
-  if (!ok) throw EStreamError(std::string("cannot write ") + what + " '" + std::string(text) + "'");
-}
-
-}  // namespace
-
-void TWriter::Indent() { text_.append(static_cast<size_t>(depth_) * 2, ' '); }
-
-void TWriter::WriteComponent(const TComponent& component) {
-  if (in_property_) throw EStreamError("cannot write an object inside a property value");
-  const std::string className = component.ClassName();
-  RequireIdent(className, false, "the class name");
-  Indent();
-  text_ += "object ";
-  if (!component.Name().empty()) {
-    RequireIdent(component.Name(), false, "the object name");
-    text_ += component.Name() + ": ";
-  }
-  text_ += className + "\n";
-  ++depth_;
-  component.WriteProperties(*this);
-  if (in_property_) throw EStreamError("a property of " + className + " was written without its value");
-  component.GetChildren([this](TComponent& child) { WriteComponent(child); });
-  --depth_;
-  Indent();
-  text_ += "end\n";
-}
-
-void TWriter::WritePropName(std::string_view name) {
-  if (in_property_)
-    throw EStreamError("property '" + std::string(name) + "' follows a property without value");
-  RequireIdent(name, true, "the property name");
-  if (SameText(std::string(name), "object") || SameText(std::string(name), "end")) {
-    throw EStreamError("cannot write the property name '" + std::string(name) + "'");
-  }
-  Indent();
-  text_.append(name);
-  text_ += " = ";
-  in_property_ = true;
-  list_depth_ = 0;
-}
-
-void TWriter::BeginValue() {
-  if (!in_property_) throw EStreamError("a value was written without a property name");
-  if (list_depth_ > 0 && !list_first_) text_ += ' ';
-  list_first_ = false;
-}
-
-void TWriter::EndValue() {
-  if (list_depth_ > 0) return;
-  text_ += '\n';
-  in_property_ = false;
-}
-
-void TWriter::WriteInteger(int64_t value) {
-  BeginValue();
-  text_ += std::to_string(value);
-  EndValue();
-}
-
-void TWriter::WriteFloat(double value) {
-  if (!std::isfinite(value)) throw EStreamError("cannot write a float that is not finite");
-  BeginValue();
-  char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  (void)ec;
-  std::string text(buffer, end);
-  // The reader tells floats from integers by the "." or the exponent.
-  if (text.find_first_of(".eE") == std::string::npos) text += ".0";
-  text_ += text;
-  EndValue();
-}
-
-void TWriter::WriteString(std::string_view value) {
-  BeginValue();
-  if (value.empty()) text_ += "''";
-  bool quoted = false;
-  for (char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      if (quoted) text_ += '\'';
-      quoted = false;
-      text_ += '#' + std::to_string(byte);
-      continue;
-    }
-    if (!quoted) text_ += '\'';
-    quoted = true;
-    if (c == '\'') text_ += '\'';
-    text_ += c;
-  }
-  if (quoted) text_ += '\'';
-  EndValue();
-}
-
-void TWriter::WriteIdent(std::string_view value) {
-  RequireIdent(value, true, "the identifier");
-  if (IsBooleanWord(value)) throw EStreamError("cannot write the identifier '" + std::string(value) + "'");
-  BeginValue();
-  text_.append(value);
-  EndValue();
-}
-
-void TWriter::WriteBoolean(bool value) {
-  BeginValue();
-  text_ += value ? "True" : "False";
-  EndValue();
-}
-
-void TWriter::WriteSet(const std::vector<std::string>& members) {
-  for (const std::string& member : members) RequireIdent(member, false, "the set member");
-  BeginValue();
-  text_ += '[';
-  for (size_t i = 0; i < members.size(); ++i) {
-    if (i > 0) text_ += ", ";
-    text_ += members[i];
-  }
-  text_ += ']';
-  EndValue();
-}
-
-void TWriter::WriteBinary(std::span<const uint8_t> data) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  BeginValue();
-  text_ += '{';
-  for (uint8_t byte : data) {
-    text_ += kHex[byte >> 4];
-    text_ += kHex[byte & 0x0F];
-  }
-  text_ += '}';
-  EndValue();
-}
-
-void TWriter::WriteListBegin() {
-  BeginValue();
-  text_ += '(';
-  ++list_depth_;
-  list_first_ = true;
-}
-
-void TWriter::WriteListEnd() {
-  if (!in_property_ || list_depth_ == 0) throw EStreamError("a list was ended that was not begun");
-  text_ += ')';
-  --list_depth_;
-  list_first_ = false;
-  EndValue();
-}
-
-void TWriter::WriteStringList(const std::vector<std::string>& items) {
-  WriteListBegin();
-  for (const std::string& item : items) WriteString(item);
-  WriteListEnd();
-}
-
-std::string WriteComponentText(const TComponent& component) {
-  TWriter writer;
-  writer.WriteComponent(component);
-  return writer.Text();
 }
 
 TComponent* ReadComponentText(std::string_view text, TComponent* owner) {
