@@ -2,6 +2,7 @@
 // The registry through which the report engine and the agent reach the operating system.
 // Each interface of the seam is installed once (by the program at start, by a test fixture)
 // and looked up by its type.
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -53,5 +54,12 @@ class ScopedInstall {
  private:
   Interface* previous_;
 };
+
+// Shared objects that keep what the installed services made (a drawing surface, an open printer)
+// register their release here, one per `key` (a later one replaces it). Whoever installed the
+// services runs every release, newest first, before it takes them away: nothing outlives what it
+// was made from, whatever order a program tears down in.
+void AtTeardown(const void* key, std::function<void()> release);
+void RunTeardown();
 
 }  // namespace parvel::platform

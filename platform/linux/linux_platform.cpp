@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <clocale>
 #include <cstdlib>
+#include <functional>
 #include <system_error>
 
 #include <QCoreApplication>
@@ -89,28 +90,39 @@ struct LinuxPlatform::Parts {
   CupsSpooler spooler;
   QtSurfaceFactory surfaces{spooler};
   QtScreenSurfaceFactory screen_surfaces;
+  std::vector<std::function<void()>> put_back;  // in the order of installing
 };
 
+namespace {
+
+// Installs `service` and remembers how to put back what it replaced.
+template <class Interface>
+void Take(std::vector<std::function<void()>>& put_back, Interface* service) {
+  Interface* previous = Install<Interface>(service);
+  put_back.push_back([service, previous] {
+    if (Find<Interface>() == service) Install<Interface>(previous);
+  });
+}
+
+}  // namespace
+
 LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
-  Install<Screen>(&parts_->screen);
-  Install<RegionalSettings>(&parts_->regional);
-  Install<TempFiles>(&parts_->temp);
-  Install<LibrarySearch>(&parts_->libraries);
-  Install<Spooler>(&parts_->spooler);
-  Install<SurfaceFactory>(&parts_->surfaces);
-  Install<ScreenSurfaceFactory>(&parts_->screen_surfaces);
-  if (with_pump) Install<MessagePump>(&parts_->pump);
+  auto& put_back = parts_->put_back;
+  Take<Screen>(put_back, &parts_->screen);
+  Take<RegionalSettings>(put_back, &parts_->regional);
+  Take<TempFiles>(put_back, &parts_->temp);
+  Take<LibrarySearch>(put_back, &parts_->libraries);
+  Take<Spooler>(put_back, &parts_->spooler);
+  Take<SurfaceFactory>(put_back, &parts_->surfaces);
+  Take<ScreenSurfaceFactory>(put_back, &parts_->screen_surfaces);
+  if (with_pump) Take<MessagePump>(put_back, &parts_->pump);
 }
 
 LinuxPlatform::~LinuxPlatform() {
-  if (Find<MessagePump>() == &parts_->pump) Install<MessagePump>(nullptr);
-  if (Find<ScreenSurfaceFactory>() == &parts_->screen_surfaces) Install<ScreenSurfaceFactory>(nullptr);
-  if (Find<SurfaceFactory>() == &parts_->surfaces) Install<SurfaceFactory>(nullptr);
-  if (Find<Spooler>() == &parts_->spooler) Install<Spooler>(nullptr);
-  if (Find<LibrarySearch>() == &parts_->libraries) Install<LibrarySearch>(nullptr);
-  if (Find<TempFiles>() == &parts_->temp) Install<TempFiles>(nullptr);
-  if (Find<RegionalSettings>() == &parts_->regional) Install<RegionalSettings>(nullptr);
-  if (Find<Screen>() == &parts_->screen) Install<Screen>(nullptr);
+  // What was made from these services goes first (the shared default printer's surface), while
+  // they are still installed; then whatever they replaced comes back.
+  RunTeardown();
+  for (auto it = parts_->put_back.rbegin(); it != parts_->put_back.rend(); ++it) (*it)();
 }
 
 }  // namespace parvel::platform::linux_os

@@ -55,7 +55,8 @@ class LinuxLibrarySearch : public LibrarySearch {
 std::filesystem::path ProgramFolder();
 
 // Owns one of each service (CUPS spooler, Qt drawing surfaces included) and installs them for
-// its lifetime. The shared printer list keeps the installed spooler: it must outlive the list's use.
+// its lifetime. On its way out it first runs the registered teardown (so shared objects made from
+// its services go before them), then puts back the services it replaced.
 class LinuxPlatform {
  public:
   // `with_pump`: the agent lets messages run during prints; tools and tests do not.

@@ -516,8 +516,12 @@ TppPrinter* DefaultPrinter() {
       return true;
     }();
     (void)registered;
-    // Only a real printer besides "Default" and "Screen" makes a default printer.
-    if (PrinterList().Count() >= 3) slot = std::make_unique<TppPrinter>();
+    // Only a real printer besides "Default" and "Screen" makes a default printer. It holds a
+    // surface of the installed platform, so it goes before the platform does.
+    if (PrinterList().Count() >= 3) {
+      slot = std::make_unique<TppPrinter>();
+      platform::AtTeardown(&slot, FreeDefaultPrinter);
+    }
   }
   return slot.get();
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/drawing_surface.h"
 #include "platform/screen_surface.h"
@@ -86,6 +87,31 @@ TEST(LinuxPlatform, InstallsItsServicesAndTheScreenReportsAResolution) {
   }
   EXPECT_EQ(Find<MessagePump>(), nullptr);
   PumpMessages();  // without a pump nothing runs and nothing fails
+}
+
+TEST(LinuxPlatform, TearsDownWhileItsServicesStandThenPutsBackWhatItReplaced) {
+  Spooler* outer = Find<Spooler>();
+  SurfaceFactory* outer_surfaces = Find<SurfaceFactory>();
+  ASSERT_NE(outer, nullptr);
+  std::vector<std::string> seen;
+  int key_a = 0;
+  int key_b = 0;
+  {
+    LinuxPlatform inner(/*with_pump=*/true);
+    Spooler* mine = Find<Spooler>();
+    EXPECT_NE(mine, outer);
+    EXPECT_NE(Find<MessagePump>(), nullptr);
+    AtTeardown(&key_a, [&] { seen.push_back("replaced"); });
+    AtTeardown(&key_a,
+               [&, mine] { seen.push_back(Find<Spooler>() == mine ? "a, own spooler" : "a, too late"); });
+    AtTeardown(&key_b, [&] { seen.push_back("b"); });
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"b", "a, own spooler"}));
+  EXPECT_EQ(Find<Spooler>(), outer);
+  EXPECT_EQ(Find<SurfaceFactory>(), outer_surfaces);
+  EXPECT_EQ(Find<MessagePump>(), nullptr);
+  RunTeardown();  // run and forgotten: nothing runs twice
+  EXPECT_EQ(seen.size(), 2u);
 }
 
 }  // namespace

@@ -142,7 +142,6 @@ int main(int argc, char** argv) {
       std::cerr << "parvel-card-demo: " << e.what() << "\n";
       status = 1;
     }
-    FreeDefaultPrinter();
   }
   return status;
 }
