@@ -194,7 +194,7 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
   NumberPapers(d, ids);
   d.custom_sizes = ppd->variable_sizes != 0;
   if (ppd->variable_sizes) {
-    d.capabilities.paper_names.push_back("Custom");
+    d.capabilities.paper_names.emplace_back("Custom");
     d.capabilities.papers.push_back(256);
     d.capabilities.paper_sizes.emplace_back(0, 0);
     d.capabilities.paper_areas.push_back(PaperArea{});

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <system_error>
@@ -20,7 +21,7 @@ namespace parvel::platform::linux_os {
 QtScreen::QtScreen() : dpi_y_(96) {
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
-      const int dpi = static_cast<int>(screen->logicalDotsPerInchY() + 0.5);
+      const int dpi = static_cast<int>(std::lround(screen->logicalDotsPerInchY()));
       if (dpi > 0) dpi_y_ = dpi;
     }
   }

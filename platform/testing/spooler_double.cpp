@@ -25,7 +25,7 @@ class RecordingSurface : public DrawingSurface {
                    bool printing, int advance, int external_leading, bool refuse)
       : log_(std::move(log)),
         caps_(std::move(caps)),
-        settings_(settings),
+        settings_(std::move(settings)),
         printing_(printing),
         advance_(advance),
         external_leading_(external_leading),

@@ -258,7 +258,7 @@ std::string TppCommunicator::MakeUniqueName(const std::string& className) const 
   const std::string base = className.size() > 1 ? className.substr(1) : className;
   const TComponent* owner = Owner();
   for (long n = 1;; ++n) {
-    const std::string candidate = base + std::to_string(n);
+    std::string candidate = base + std::to_string(n);
     if (owner == nullptr || owner->FindComponent(candidate) == nullptr) return candidate;
   }
 }

@@ -188,8 +188,8 @@ void TppPrinterCapabilities::NormalisePapers() {
     });
     custom_at = static_cast<size_t>(named - PaperNames.begin());
     if (named == PaperNames.end()) {
-      PaperNames.push_back("Custom");
-      Papers.push_back("256");
+      PaperNames.emplace_back("Custom");
+      Papers.emplace_back("256");
       custom_at = Papers.size() - 1;
     }
   }

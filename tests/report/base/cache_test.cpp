@@ -46,7 +46,7 @@ class FullDiskTempFiles : public platform::TempFiles {
   explicit FullDiskTempFiles(fs::path folder) : folder_(std::move(folder)) {}
   fs::path TempFolder() const override { return folder_; }
   fs::path CreateTempFile(const fs::path& in, const std::string& prefix) override {
-    const fs::path path = in / (prefix + std::to_string(++count_));
+    fs::path path = in / (prefix + std::to_string(++count_));
     fs::create_symlink("/dev/full", path);
     return path;
   }

@@ -15,7 +15,7 @@ namespace {
 // A communicator under another class name, with an optional listener sort key.
 class TNamed : public TppCommunicator {
  public:
-  TNamed(TComponent* owner, std::string className, std::string name = "", std::string sortKey = "")
+  TNamed(TComponent* owner, std::string className, const std::string& name = "", std::string sortKey = "")
       : TppCommunicator(owner), class_name_(std::move(className)), sort_key_(std::move(sortKey)) {
     SetName(name);
   }

@@ -75,7 +75,9 @@ int DarkPixels(const std::filesystem::path& pdf, int no, int32_t left, int32_t t
   int dark = 0;
   for (int y = std::max(0, px(top)); y < std::min(height, px(bottom)); ++y) {
     for (int x = std::max(0, px(left)); x < std::min(width, px(right)); ++x) {
-      if (static_cast<unsigned char>(pixels[static_cast<size_t>(y * width + x)]) < 128) ++dark;
+      if (static_cast<unsigned char>(
+              pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]) < 128)
+        ++dark;
     }
   }
   return dark;

@@ -51,8 +51,7 @@ std::unique_ptr<TSetupOwner> Read(const std::string& text) {
   auto* owner = dynamic_cast<TSetupOwner*>(read.get());
   EXPECT_NE(owner, nullptr);
   if (owner == nullptr) return nullptr;
-  read.release();
-  return std::unique_ptr<TSetupOwner>(owner);
+  return std::unique_ptr<TSetupOwner>(static_cast<TSetupOwner*>(read.release()));
 }
 
 void ExpectCardSetup(const TppPrinterSetup& s) {
