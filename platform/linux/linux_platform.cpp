@@ -11,6 +11,7 @@
 
 #include "platform/linux/cups_spooler.h"
 #include "platform/linux/qt_drawing_surface.h"
+#include "platform/linux/qt_message_box.h"
 #include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 
@@ -89,6 +90,7 @@ struct LinuxPlatform::Parts {
   CupsSpooler spooler;
   QtSurfaceFactory surfaces{spooler};
   QtScreenSurfaceFactory screen_surfaces;
+  QtMessageBoxes message_boxes;
 };
 
 LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
@@ -99,11 +101,13 @@ LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>())
   Install<Spooler>(&parts_->spooler);
   Install<SurfaceFactory>(&parts_->surfaces);
   Install<ScreenSurfaceFactory>(&parts_->screen_surfaces);
+  Install<MessageBoxes>(&parts_->message_boxes);
   if (with_pump) Install<MessagePump>(&parts_->pump);
 }
 
 LinuxPlatform::~LinuxPlatform() {
   if (Find<MessagePump>() == &parts_->pump) Install<MessagePump>(nullptr);
+  if (Find<MessageBoxes>() == &parts_->message_boxes) Install<MessageBoxes>(nullptr);
   if (Find<ScreenSurfaceFactory>() == &parts_->screen_surfaces) Install<ScreenSurfaceFactory>(nullptr);
   if (Find<SurfaceFactory>() == &parts_->surfaces) Install<SurfaceFactory>(nullptr);
   if (Find<Spooler>() == &parts_->spooler) Install<Spooler>(nullptr);
