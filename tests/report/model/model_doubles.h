@@ -132,6 +132,7 @@ class OnePageEngine : public TppReportEngine {
 
   void GenerateRequest(TppPublisher& publisher, TppPageRequest& /*request*/) override {
     ++runs;
+    cancelled = false;
     generating_ = true;
     struct Done {
       bool& flag;
@@ -155,6 +156,7 @@ class OnePageEngine : public TppReportEngine {
     page_.SetCalculation(false);
     report_.StartPage();
     if (fail) fail();
+    if (cancelled) return;  // the engine's check between its steps
     const TppPageDef& def = setup.PageDef();
     int32_t top = def.mmMarginTop();
     for (int b = 0; b < report_.BandCount(); ++b) {
