@@ -110,7 +110,12 @@ TEST_F(ProducerTest, UnusablePrinterShowsTheWarningAndPrintsNothing) {
     const char* what;
     std::function<void()> break_printer;
   } cases[] = {
-      {"printer marked as not valid", [] { PrinterList().GetPrinterInfo("Card")->SetValid(false); }},
+      // Marked as not valid, and the spooler does not have it back yet.
+      {"printer marked as not valid",
+       [] {
+         PrinterList().GetPrinterInfo("Card")->SetValid(false);
+         printers.spooler.printers[0].entry.device = "Gone";
+       }},
       {"no context can be made", [] { printers.spooler.printers[0].fail_surfaces = true; }},
   };
   for (const Case& c : cases) {
@@ -121,7 +126,7 @@ TEST_F(ProducerTest, UnusablePrinterShowsTheWarningAndPrintsNothing) {
     card.Print();
     card.Print();
     printers.spooler.printers[0].fail_surfaces = false;
-    PrinterList().GetPrinterInfo("Card")->SetValid(true);
+    printers.spooler.printers[0].entry.device = "Card";
 
     ASSERT_EQ(Boxes().boxes.size(), 2u);  // once per print
     const platform::doubles::RecordedBox& box = Boxes().boxes[0];
