@@ -108,7 +108,7 @@ TEST_F(ComponentTest, BandRules) {
   Detail().MoveObject(0, 99);
   EXPECT_EQ(Detail().Objects(6)->UserName(), "Label1");
 
-  // A band outside any report holds its objects to no width.
+  // A band outside any report has no printable width; its objects are not pushed to 0.
   TppDetailBand loose;
   TppLabel& free_label = loose.AddObject(std::make_unique<TppLabel>());
   free_label.SetUnits(utMillimeters);

@@ -77,6 +77,8 @@ void ExpectCardLayout(TppReport& report) {
   }
 }
 
+// The card layout as it is stored. Its paper number 120 is what the card's own printer called
+// CR80; a printer that numbers the paper otherwise keeps the paper by its name.
 const char* const kCardDescription = R"(object rParvel: TppReport
   DeviceType = 'Printer'
   PrinterSetup.BinName = 'Default'
@@ -90,7 +92,7 @@ const char* const kCardDescription = R"(object rParvel: TppReport
   PrinterSetup.mmMarginTop = 0
   PrinterSetup.mmPaperHeight = 54000
   PrinterSetup.mmPaperWidth = 85700
-  PrinterSetup.PaperSize = 257
+  PrinterSetup.PaperSize = 120
   ShowCancelDialog = False
   ShowPrintDialog = False
   Units = utMillimeters
