@@ -188,6 +188,18 @@ void TppBand::FitObjectsToParent() {
   }
 }
 
+void TppBand::StartOfReport() {
+  for (int i = 0; i < ObjectCount(); ++i) Objects(i)->StartOfReport();
+}
+
+void TppBand::StartOfGeneration() {
+  for (int i = 0; i < ObjectCount(); ++i) Objects(i)->StartOfGeneration();
+}
+
+void TppBand::EndOfReport() {
+  for (int i = 0; i < ObjectCount(); ++i) Objects(i)->EndOfReport();
+}
+
 void TppBand::DoBeforeGenerate() {
   if (BeforeGenerate) BeforeGenerate(*this);
   SendEvent(this, kBandBeforeGenerateEvent);

@@ -134,6 +134,10 @@ class TppBand : public TppCacheable {
   void DoBeforePrint();
   void DoAfterPrint();
   virtual void EndPage() {}
+  // Passed on to every object, in object order.
+  void StartOfReport();
+  void StartOfGeneration();
+  void EndOfReport();
 
   TNotifyEvent BeforePrint;
   TNotifyEvent AfterPrint;

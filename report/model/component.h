@@ -231,6 +231,12 @@ class TppComponent : public TppPrintable {
 
   void FillDrawCommand(TppDrawCommand& command) override;
 
+  // The report's start, the start of each generation and the report's end, told by the band;
+  // components without data have nothing to do in them.
+  virtual void StartOfReport() {}
+  virtual void StartOfGeneration() {}
+  virtual void EndOfReport() {}
+
  private:
   friend class TppBand;
   // The band's side of attaching and detaching.

@@ -274,6 +274,18 @@ void TppCustomReport::Step(const TNotifyEvent& handler, int event) {
   SendEvent(this, event);
 }
 
+void TppCustomReport::StartOfReport() {
+  for (TppBand* band : bands_) band->StartOfReport();
+}
+
+void TppCustomReport::StartOfGeneration() {
+  for (TppBand* band : bands_) band->StartOfGeneration();
+}
+
+void TppCustomReport::EndOfReport() {
+  for (TppBand* band : bands_) band->EndOfReport();
+}
+
 void TppCustomReport::StartPage() { Step(OnStartPage, kStartPageEvent); }
 
 bool TppCustomReport::EndPage() {

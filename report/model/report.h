@@ -124,6 +124,11 @@ class TppCustomReport : public TppProducer {
   TppCustomReport* MainReport() { return this; }
 
   // Steps the engine calls.
+  // Before the first page of a run, at the start of every generation and after the last page:
+  // every band tells each of its components.
+  void StartOfReport();
+  void StartOfGeneration();
+  void EndOfReport();
   void StartPage();
   // Raises OnEndPage and answers whether PageLimit asks the engine to stop.
   bool EndPage();

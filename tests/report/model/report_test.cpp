@@ -522,5 +522,35 @@ TEST_F(ReportTest, PrinterSetupSetterFitsParentWidthObjectsOnANewPage) {
   EXPECT_EQ(card.PrinterSetup().Units(), utMillimeters);
 }
 
+// A component that notes the report's steps that reach it.
+class StepRecorder : public TppCustomComponent {
+ public:
+  StepRecorder(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+  void StartOfReport() override { log_.push_back(name_ + " start"); }
+  void StartOfGeneration() override { log_.push_back(name_ + " generation"); }
+  void EndOfReport() override { log_.push_back(name_ + " end"); }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string name_;
+};
+
+TEST_F(ReportTest, ReportStepsReachEveryComponentInBandOrder) {
+  TppReport report;
+  std::vector<std::string> log;
+  // Added footer first: the steps still go in band order, then object order.
+  TppFooterBand& footer = report.AddBand(std::make_unique<TppFooterBand>());
+  TppDetailBand& detail = report.AddBand(std::make_unique<TppDetailBand>());
+  footer.AddObject(std::make_unique<StepRecorder>(log, "footer"));
+  detail.AddObject(std::make_unique<StepRecorder>(log, "detail 1"));
+  detail.AddObject(std::make_unique<StepRecorder>(log, "detail 2"));
+  report.StartOfReport();
+  report.StartOfGeneration();
+  report.EndOfReport();
+  EXPECT_EQ(log, (std::vector<std::string>{"detail 1 start", "detail 2 start", "footer start",
+                                           "detail 1 generation", "detail 2 generation", "footer generation",
+                                           "detail 1 end", "detail 2 end", "footer end"}));
+}
+
 }  // namespace
 }  // namespace parvel::report
