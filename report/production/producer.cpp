@@ -58,6 +58,25 @@ std::map<std::string, const TppFormClass*>& FormClasses() {
   return classes;
 }
 
+// The preview and the file and archive devices are not built in this program. Their names are
+// known, so that a report can carry them, but they produce nothing; the printer device registers
+// itself.
+const TppDeviceClass kScreenDevice{"TppScreenDevice", "Screen", nullptr};
+const TppDeviceClass kTextFileDevice{"TppTextFileDevice", "TextFile", nullptr};
+const TppDeviceClass kReportTextFileDevice{"TppReportTextFileDevice", "ReportTextFile", nullptr};
+const TppDeviceClass kArchiveDevice{"TppArchiveDevice", "ArchiveFile", nullptr};
+
+void RegisterDeviceNames() {
+  static const bool registered = [] {
+    for (const TppDeviceClass* c :
+         {&kScreenDevice, &kTextFileDevice, &kReportTextFileDevice, &kArchiveDevice}) {
+      RegisterDeviceClass(c);
+    }
+    return true;
+  }();
+  (void)registered;
+}
+
 // Runs `step` and, whatever happens in it, `after`; a failure of `step` wins over one of
 // `after`, so the caller learns what went wrong first.
 template <class Step, class After>
@@ -116,6 +135,7 @@ TppProducer::TppProducer(TComponent* owner)
     : TppRelative(owner),
       printer_setup_(std::make_unique<TppPrinterSetup>(this)),
       publisher_(std::make_unique<TppPublisher>()) {
+  RegisterDeviceNames();
   printer_setup_->OnGetPrinter = [this](TppPrinterSetup&) -> TppCustomPrinter* { return Printer(); };
   printer_setup_->OnValidatePageDef = [this](TppPrinterSetup&, const TppPageDef& proposed, bool& accept) {
     ValidatePageDef(proposed, accept);
@@ -317,7 +337,11 @@ bool TppProducer::PrinterUsable() {
 
 void TppProducer::PrintOnDevices() {
   const TppDeviceClass* device_class = DeviceClassForName(device_type_);
-  if (device_class == nullptr) {
+  // "screen" in another case is no preview: like every class but the file devices, it takes
+  // the printer road. A file device that this program does not build prints nothing.
+  const bool printer_road =
+      device_class == &TppPrinterDevice::DeviceClass() || device_class == &kScreenDevice;
+  if (device_class == nullptr || (!printer_road && !device_class->create)) {
     producing_ = false;
     return;
   }
@@ -336,7 +360,7 @@ void TppProducer::PrintOnDevices() {
         DoOnPrintDialogCreate();
 
         TppDevice* device = printer_device_.get();
-        if (device_class != &TppPrinterDevice::DeviceClass() && device_class->create) {
+        if (!printer_road) {
           file_device_.reset(device_class->create(nullptr));
           file_device_->SetLanguageIndex(language_index_);
           device = file_device_.get();

@@ -225,17 +225,37 @@ TEST_F(ProducerTest, DeviceTypeTakesOnlyKnownDevices) {
     card.SetDeviceType(c.set);
     EXPECT_EQ(card.DeviceType(), c.stands) << c.set;
   }
-  card.SetDeviceType("printer");
-  card.Print();
-  EXPECT_EQ(Jobs().size(), 1u);
-  card.SetDeviceByNumber(0);
-  EXPECT_EQ(card.DeviceType(), "Printer");
+  struct Number {
+    int number;
+    const char* type;
+  } numbers[] = {{1, "Screen"}, {2, "TextFile"}, {3, "ArchiveFile"}, {0, "Printer"}, {4, "Printer"}};
+  for (const Number& n : numbers) {
+    card.SetDeviceByNumber(n.number);
+    EXPECT_EQ(card.DeviceType(), n.type) << n.number;
+  }
+}
 
-  // The preview road has no viewer: a report left on "Screen" produces nothing.
+TEST_F(ProducerTest, DeviceTypeChoosesTheRoad) {
+  struct Case {
+    const char* type;
+    size_t jobs;
+  } cases[] = {
+      {"printer", 1},     {"screen", 1},  // no preview: only "Screen" written so opens it
+      {"Screen", 0},                      // the preview, which this program has not: nothing is produced
+      {"TextFile", 0},                    // no file device is built: nothing goes to the printer instead
+      {"ArchiveFile", 0},
+  };
+  for (const Case& c : cases) {
+    printers.surfaces.log->jobs.clear();
+    card.SetDeviceType(c.type);
+    ASSERT_EQ(card.DeviceType(), c.type);
+    card.Print();
+    EXPECT_EQ(Jobs().size(), c.jobs) << c.type;
+    EXPECT_FALSE(card.Producing()) << c.type;
+    EXPECT_EQ(card.PrinterDevice(), nullptr) << c.type;
+  }
   TppReport fresh;
   EXPECT_EQ(fresh.DeviceType(), "Screen");
-  fresh.Print();
-  EXPECT_FALSE(fresh.Producing());
 }
 
 TEST_F(ProducerTest, OlderReportPrintsAfterTheConversionNotice) {
