@@ -177,11 +177,12 @@ TEST_F(CardPrint, AutoSizedWidthMatchesThePrintedText) {
     lines[0] = caption;
     const std::vector<PdfPage> pages = PrintCard();
     ASSERT_EQ(pages.size(), 1u);
-    // The words of the caption, from the first one's left to the last one's right.
+    // The words of the caption on the label's own line, from the first one's left to the last
+    // one's right.
     double left = 1e9;
     double right = -1e9;
     for (const PdfWord& word : pages[0].words) {
-      if (caption.find(word.text) == std::string::npos || word.y_min > Points(10000 + 4498)) continue;
+      if (caption.find(word.text) == std::string::npos || word.y_min > Points(1852 + 4498)) continue;
       left = std::min(left, word.x_min);
       right = std::max(right, word.x_max);
     }
