@@ -13,6 +13,7 @@
 
 #include "platform/linux/cups_spooler.h"
 #include "platform/linux/qt_drawing_surface.h"
+#include "platform/linux/qt_message_box.h"
 #include "platform/linux/qt_screen_surface.h"
 #include "platform/services.h"
 
@@ -91,6 +92,7 @@ struct LinuxPlatform::Parts {
   CupsSpooler spooler;
   QtSurfaceFactory surfaces{spooler};
   QtScreenSurfaceFactory screen_surfaces;
+  QtMessageBoxes message_boxes;
   std::vector<std::function<void()>> put_back;  // in the order of installing
 };
 
@@ -116,6 +118,7 @@ LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>())
   Take<Spooler>(put_back, &parts_->spooler);
   Take<SurfaceFactory>(put_back, &parts_->surfaces);
   Take<ScreenSurfaceFactory>(put_back, &parts_->screen_surfaces);
+  Take<MessageBoxes>(put_back, &parts_->message_boxes);
   if (with_pump) Take<MessagePump>(put_back, &parts_->pump);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/library_search.h"
+#include "platform/message_box.h"
 #include "platform/message_pump.h"
 #include "platform/regional_settings.h"
 #include "platform/screen.h"

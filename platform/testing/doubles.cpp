@@ -40,6 +40,7 @@ DefaultDoubles::DefaultDoubles() : temp(scratch.path()) {
   Install<TempFiles>(&temp);
   Install<LibrarySearch>(&libraries);
   Install<MessagePump>(nullptr);
+  Install<MessageBoxes>(&message_boxes);
 }
 
 DefaultDoubles::~DefaultDoubles() {
@@ -47,6 +48,7 @@ DefaultDoubles::~DefaultDoubles() {
   Install<RegionalSettings>(nullptr);
   Install<TempFiles>(nullptr);
   Install<LibrarySearch>(nullptr);
+  Install<MessageBoxes>(nullptr);
 }
 
 }  // namespace parvel::platform::doubles

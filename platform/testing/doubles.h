@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "platform/library_search.h"
+#include "platform/message_box.h"
 #include "platform/message_pump.h"
 #include "platform/regional_settings.h"
 #include "platform/screen.h"
 #include "platform/services.h"
 #include "platform/temp_files.h"
+#include "platform/testing/message_box_double.h"
 
 namespace parvel::platform::doubles {
 
@@ -64,7 +66,8 @@ class ScratchFolder {
 };
 
 // The doubles every unit test starts with: a 96 pixels-per-inch screen, "." as the decimal
-// separator, temporary files in a scratch folder, no library folders and no message pump.
+// separator, temporary files in a scratch folder, no library folders, no message pump, and
+// message boxes that are recorded.
 class DefaultDoubles {
  public:
   DefaultDoubles();
@@ -77,6 +80,7 @@ class DefaultDoubles {
   FixedRegionalSettings regional;
   FolderTempFiles temp;
   FixedLibrarySearch libraries;
+  MessageBoxDouble message_boxes;
 };
 
 }  // namespace parvel::platform::doubles

@@ -1,0 +1,556 @@
+// The report and its bands: the card layout through the stream format, band order, band
+// heights, the setters that reset the engine, and the values read through from it.
+#include "report/model/report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "report/base/stream.h"
+#include "tests/report/model/model_doubles.h"
+
+namespace parvel::report {
+namespace {
+
+using doubles::BuildCard;
+using doubles::CardLabelAt;
+using doubles::kCardLabels;
+
+auto& printers = doubles::CardPrinterEnvironment::Get();
+
+class ReportTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterReportClasses(); }
+};
+
+std::unique_ptr<TppReport> ReadReport(const std::string& text) {
+  std::unique_ptr<TComponent> read = ReadComponentText(text);
+  auto* report = dynamic_cast<TppReport*>(read.get());
+  if (report == nullptr) return nullptr;
+  read.release();
+  return std::unique_ptr<TppReport>(report);
+}
+
+// Everything the card layout fixes, checked on a report however it was made.
+void ExpectCardLayout(TppReport& report) {
+  EXPECT_EQ(report.Units(), utMillimeters);
+  EXPECT_EQ(report.DeviceType(), "Printer");
+  EXPECT_FALSE(report.ShowPrintDialog());
+  EXPECT_FALSE(report.ShowCancelDialog());
+  EXPECT_EQ(report.mmColumnWidth(), 0);
+  const TppPrinterSetup& setup = report.PrinterSetup();
+  EXPECT_EQ(setup.BinName(), "Default");
+  EXPECT_EQ(setup.DocumentName(), "Report");
+  EXPECT_EQ(setup.Orientation(), poLandscape);
+  EXPECT_EQ(setup.PaperName(), "CR80 2.13 x 3.38 in");
+  EXPECT_EQ(setup.PrinterName(), "Default");
+  EXPECT_EQ(setup.PageDef().mmWidth(), 85700);
+  EXPECT_EQ(setup.PageDef().mmHeight(), 54000);
+  EXPECT_EQ(setup.PageDef().mmPrintableRect(), (TppMMRect{0, 0, 85700, 54000}));
+  ASSERT_EQ(report.BandCount(), 3);
+  EXPECT_EQ(report.Bands(0)->ClassName(), "TppHeaderBand");
+  EXPECT_EQ(report.Bands(1)->ClassName(), "TppDetailBand");
+  EXPECT_EQ(report.Bands(2)->ClassName(), "TppFooterBand");
+  EXPECT_EQ(report.Bands(0)->mmHeight(), 0);
+  EXPECT_EQ(report.Bands(1)->mmHeight(), 52388);
+  EXPECT_EQ(report.Bands(2)->mmHeight(), 0);
+  ASSERT_EQ(report.Bands(1)->ObjectCount(), 8);
+  for (int i = 0; i < 8; ++i) {
+    TppLabel& label = CardLabelAt(report, i);
+    SCOPED_TRACE(kCardLabels[i].user_name);
+    EXPECT_EQ(label.UserName(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.Caption(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.Text(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.TextAlignment(), kCardLabels[i].alignment);
+    EXPECT_EQ(label.Font(), TppFont("Arial Black", 9));
+    EXPECT_TRUE(label.Transparent());
+    EXPECT_TRUE(label.AutoSize());
+    EXPECT_FALSE(label.WordWrap());
+    EXPECT_TRUE(label.Visible());
+    EXPECT_EQ(label.mmLeft(), 8731);
+    EXPECT_EQ(label.mmTop(), kCardLabels[i].top);
+    EXPECT_EQ(label.mmWidth(), 11906);
+    EXPECT_EQ(label.mmHeight(), 4498);
+    EXPECT_EQ(label.BandType(), btDetail);
+    EXPECT_EQ(label.Units(), utMillimeters);
+  }
+}
+
+// The card layout as it is stored. Its paper number 120 is what the card's own printer called
+// CR80; a printer that numbers the paper otherwise keeps the paper by its name.
+const char* const kCardDescription = R"(object rParvel: TppReport
+  DeviceType = 'Printer'
+  PrinterSetup.BinName = 'Default'
+  PrinterSetup.DocumentName = 'Report'
+  PrinterSetup.Orientation = poLandscape
+  PrinterSetup.PaperName = 'CR80 2.13 x 3.38 in'
+  PrinterSetup.PrinterName = 'Default'
+  PrinterSetup.mmMarginBottom = 0
+  PrinterSetup.mmMarginLeft = 0
+  PrinterSetup.mmMarginRight = 0
+  PrinterSetup.mmMarginTop = 0
+  PrinterSetup.mmPaperHeight = 54000
+  PrinterSetup.mmPaperWidth = 85700
+  PrinterSetup.PaperSize = 120
+  ShowCancelDialog = False
+  ShowPrintDialog = False
+  Units = utMillimeters
+  Version = '7.0'
+  mmColumnWidth = 0
+  object ppHeaderBand1: TppHeaderBand
+    mmBottomOffset = 0
+    mmHeight = 0
+    mmPrintPosition = 0
+  end
+  object ppDetailBand1: TppDetailBand
+    mmBottomOffset = 0
+    mmHeight = 52388
+    mmPrintPosition = 0
+    object ppLabel1: TppLabel
+      UserName = 'Label1'
+      Caption = 'Label1'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 1852
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel2: TppLabel
+      UserName = 'Label2'
+      Caption = 'Label2'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 7144
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel3: TppLabel
+      UserName = 'Label3'
+      Caption = 'Label3'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 12965
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel4: TppLabel
+      UserName = 'Label4'
+      Caption = 'Label4'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      TextAlignment = taRightJustified
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 18256
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel5: TppLabel
+      UserName = 'Label5'
+      Caption = 'Label5'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      TextAlignment = taRightJustified
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 23813
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel6: TppLabel
+      UserName = 'Label6'
+      Caption = 'Label6'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      TextAlignment = taRightJustified
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 28575
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel7: TppLabel
+      UserName = 'Label7'
+      Caption = 'Label7'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      TextAlignment = taRightJustified
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 33867
+      mmWidth = 11906
+      BandType = 4
+    end
+    object ppLabel8: TppLabel
+      UserName = 'Label8'
+      Caption = 'Label8'
+      Font.Charset = 1
+      Font.Color = 0
+      Font.Name = 'Arial Black'
+      Font.Size = 9
+      Font.Style = []
+      TextAlignment = taRightJustified
+      Transparent = True
+      mmHeight = 4498
+      mmLeft = 8731
+      mmTop = 38894
+      mmWidth = 11906
+      BandType = 4
+    end
+  end
+  object ppFooterBand1: TppFooterBand
+    mmBottomOffset = 0
+    mmHeight = 0
+    mmPrintPosition = 0
+  end
+end
+)";
+
+TEST_F(ReportTest, CardLayoutWritesAndReadsBackUnchanged) {
+  TppReport card;
+  BuildCard(card);
+  ExpectCardLayout(card);
+  const std::string written = WriteComponentText(card);
+  std::unique_ptr<TppReport> read = ReadReport(written);
+  ASSERT_NE(read, nullptr);
+  ExpectCardLayout(*read);
+  EXPECT_EQ(WriteComponentText(*read), written);
+  EXPECT_EQ(read->Version(), "7.0");
+  EXPECT_EQ(read->VersionNo(), 7000);
+  EXPECT_FALSE(read->Converted());
+  EXPECT_FALSE(read->ConvertedFromPre40());
+}
+
+TEST_F(ReportTest, CardDescriptionReadFromTextGivesTheSameObjects) {
+  std::unique_ptr<TppReport> read = ReadReport(kCardDescription);
+  ASSERT_NE(read, nullptr);
+  ExpectCardLayout(*read);
+  TppReport built;
+  BuildCard(built);
+  EXPECT_EQ(WriteComponentText(*read), WriteComponentText(built));
+}
+
+TEST_F(ReportTest, StoredVersionDecidesTheConversion) {
+  struct Case {
+    const char* version_line;  // empty: no version stored
+    bool converted;
+    bool pre40;
+    TppLanguageType language;  // lgSpanish stored; old versions up to 4.21 meant Mexico
+  } cases[] = {
+      {"Version = '7.0'", false, false, lgSpanish},
+      {"Version = '3.52'", true, true, lgSpanishMexico},
+      {"", true, true, lgSpanishMexico},
+      {"Version = '4.21'", true, false, lgSpanishMexico},
+      {"Version = '5.0'", true, false, lgSpanish},
+      {"Version = '7.0 Beta Build 8'", true, true, lgSpanishMexico},
+      {"Version = '7.0 Beta Build 5'", true, true, lgSpanishMexico},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version_line);
+    const std::string text =
+        std::string("object r: TppReport\n") + c.version_line + "\nLanguage = lgSpanish\nend\n";
+    std::unique_ptr<TppReport> read = ReadReport(text);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->Converted(), c.converted);
+    EXPECT_EQ(read->ConvertedFromPre40(), c.pre40);
+    EXPECT_EQ(read->Version(), "7.0");
+    EXPECT_EQ(read->VersionNo(), 7000);
+    EXPECT_EQ(read->Language(), c.language);
+  }
+  EXPECT_EQ(VersionNumberOf("7.0"), 7000);
+  EXPECT_EQ(VersionNumberOf("4.0"), 4000);
+  EXPECT_EQ(VersionNumberOf("3.52"), 3520);
+  EXPECT_EQ(VersionNumberOf("12.0.1"), 1200);
+}
+
+TEST_F(ReportTest, OldDeviceEntryChoosesTheDeviceType) {
+  for (const auto& [stored, type] :
+       std::vector<std::pair<std::string, std::string>>{{"dvScreen", "Screen"},
+                                                        {"dvPrinter", "Printer"},
+                                                        {"dvFile", "TextFile"},
+                                                        {"dvArchive", "ArchiveFile"}}) {
+    std::unique_ptr<TppReport> read = ReadReport("object r: TppReport\nDevice = " + stored + "\nend\n");
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->DeviceType(), type);
+  }
+}
+
+TEST_F(ReportTest, BandsKeepTheirOrderWhateverTheOrderOfAdding) {
+  TppReport report;
+  report.AddBand(std::make_unique<TppFooterBand>());
+  report.AddBand(std::make_unique<TppSummaryBand>());
+  report.AddBand(std::make_unique<TppDetailBand>());
+  report.AddBand(std::make_unique<TppColumnFooterBand>());
+  report.AddBand(std::make_unique<TppHeaderBand>());
+  report.AddBand(std::make_unique<TppColumnHeaderBand>());
+  report.AddBand(std::make_unique<TppTitleBand>());
+  std::vector<std::string> order;
+  for (int i = 0; i < report.BandCount(); ++i) order.push_back(report.Bands(i)->Caption());
+  EXPECT_EQ(order, (std::vector<std::string>{"Title", "Header", "Column Header", "Detail", "Column Footer",
+                                             "Footer", "Summary"}));
+  // The stream lists them in the same order.
+  const std::string text = WriteComponentText(report);
+  EXPECT_LT(text.find("TppTitleBand"), text.find("TppHeaderBand"));
+  EXPECT_LT(text.find("TppDetailBand"), text.find("TppFooterBand"));
+  EXPECT_LT(text.find("TppFooterBand"), text.find("TppSummaryBand"));
+
+  // A band moved to another report leaves the first.
+  TppReport other;
+  TppBand* detail = report.GetBand(btDetail);
+  detail->SetReport(&other);
+  EXPECT_EQ(report.GetBand(btDetail), nullptr);
+  EXPECT_EQ(other.GetBand(btDetail), detail);
+  EXPECT_EQ(other.BandCount(), 1);
+  EXPECT_EQ(report.BandCount(), 6);
+}
+
+TEST_F(ReportTest, GetBandAnswersTheBandOfTheCodeOrNone) {
+  TppReport card;
+  BuildCard(card);
+  EXPECT_EQ(card.GetBand(btDetail, 0), card.Bands(1));
+  EXPECT_EQ(card.GetBand(btHeader), card.Bands(0));
+  EXPECT_EQ(card.GetBand(btFooter), card.Bands(2));
+  EXPECT_EQ(card.GetBand(btGroupHeader, 0), nullptr);
+  EXPECT_EQ(card.GetBand(btTitle, 0), nullptr);
+  EXPECT_EQ(card.GetBand(42), nullptr);
+}
+
+TEST_F(ReportTest, DefaultBandsAreMadeOnlyWhereMissing) {
+  TppReport empty;
+  empty.CreateDefaultBands();
+  ASSERT_EQ(empty.BandCount(), 3);
+  EXPECT_EQ(empty.Bands(0)->BandType(), btHeader);
+  EXPECT_EQ(empty.Bands(1)->BandType(), btDetail);
+  EXPECT_EQ(empty.Bands(2)->BandType(), btFooter);
+  EXPECT_EQ(empty.Bands(1)->mmHeight(), 13229);
+
+  TppReport columns;
+  columns.SetColumns(2);
+  columns.CreateDefaultBands();
+  EXPECT_EQ(columns.BandCount(), 5);
+
+  TppReport header_only;
+  header_only.AddBand(std::make_unique<TppHeaderBand>());
+  header_only.CreateDefaultBands();
+  EXPECT_EQ(header_only.BandCount(), 2);
+  EXPECT_NE(header_only.GetBand(btDetail), nullptr);
+}
+
+TEST_F(ReportTest, BandHeightRules) {
+  TppReport card;
+  BuildCard(card);
+  TppBand& detail = *card.GetBand(btDetail);
+  TppBand& header = *card.GetBand(btHeader);
+  struct Case {
+    const char* what;
+    TppBand* band;
+    TppPrintHeightType print_height;
+    int32_t set;
+    int32_t expected;
+  } cases[] = {
+      {"static band above the page is refused", &detail, phStatic, 60000, 52388},
+      {"dynamic band above the page is taken", &detail, phDynamic, 60000, 60000},
+      {"a band with objects refuses 0", &detail, phStatic, 0, 60000},
+      {"a band with objects refuses a negative height", &detail, phStatic, -5, 60000},
+      {"the page height itself is taken", &detail, phStatic, 54000, 54000},
+      {"an empty band takes 0", &header, phStatic, 0, 0},
+      {"an empty band stores a negative height as 0", &header, phStatic, -7, 0},
+  };
+  for (const Case& c : cases) {
+    c.band->SetPrintHeight(c.print_height);
+    c.band->SetmmHeight(c.set);
+    EXPECT_EQ(c.band->mmHeight(), c.expected) << c.what;
+  }
+}
+
+TEST_F(ReportTest, LoweringABandMovesItsObjectsUp) {
+  TppReport card;
+  BuildCard(card);
+  TppBand& detail = *card.GetBand(btDetail);
+  TppLabel& last = CardLabelAt(card, 7);   // top 38894, height 4498
+  TppLabel& first = CardLabelAt(card, 0);  // top 1852
+  detail.SetmmHeight(30000);
+  EXPECT_EQ(last.mmTop(), 30000 - 4498);
+  EXPECT_EQ(first.mmTop(), 1852);
+  detail.SetmmHeight(3000);  // shorter than the labels: they go to the top
+  EXPECT_EQ(last.mmTop(), 0);
+  EXPECT_EQ(first.mmTop(), 0);
+}
+
+TEST_F(ReportTest, UnitsReachEveryBandAndObject) {
+  TppReport card;
+  BuildCard(card);
+  TppLabel& label = CardLabelAt(card, 0);
+  EXPECT_FLOAT_EQ(label.Left(), 8.731f);
+  card.SetUnits(utInches);
+  EXPECT_EQ(label.Units(), utInches);
+  EXPECT_EQ(card.GetBand(btDetail)->Units(), utInches);
+  EXPECT_EQ(card.PrinterSetup().Units(), utInches);
+  EXPECT_NEAR(label.Left(), 8.731f * kInchesPerMillimetre, 1e-4);
+  card.SetUnits(utMMThousandths);
+  EXPECT_FLOAT_EQ(card.GetBand(btDetail)->Height(), 52388.0f);
+}
+
+TEST_F(ReportTest, DataPipelineSetsAutoStopAndIsDroppedWhenFreed) {
+  TppReport report;
+  EXPECT_TRUE(report.AutoStop());
+  auto pipeline = std::make_unique<TppDataPipeline>();
+  report.SetDataPipeline(pipeline.get());
+  EXPECT_FALSE(report.AutoStop());
+  EXPECT_EQ(report.DataPipeline(), pipeline.get());
+  report.SetDataPipeline(nullptr);
+  EXPECT_TRUE(report.AutoStop());
+  report.SetDataPipeline(pipeline.get());
+  doubles::OnePageEngine& engine = doubles::InstallEngine(report);
+  pipeline.reset();
+  EXPECT_EQ(report.DataPipeline(), nullptr);
+  EXPECT_TRUE(report.AutoStop());
+  EXPECT_EQ(engine.resets, 1);
+}
+
+TEST_F(ReportTest, ChangesThatAffectOutputResetTheEngine) {
+  TppReport card;
+  BuildCard(card);
+  doubles::OnePageEngine& engine = doubles::InstallEngine(card);
+  TppBand& detail = *card.GetBand(btDetail);
+  TppLabel& label = CardLabelAt(card, 0);
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    bool resets;
+  } cases[] = {
+      {"PageLimit", [&] { card.SetPageLimit(1); }, true},
+      {"PassSetting", [&] { card.SetPassSetting(psTwoPass); }, true},
+      {"NoDataBehaviors", [&] { card.SetNoDataBehaviors(NoDataBit(ndBlankReport)); }, true},
+      {"Columns", [&] { card.SetColumns(0); }, true},
+      {"band height", [&] { detail.SetmmHeight(50000); }, true},
+      {"refused band height", [&] { detail.SetmmHeight(90000); }, false},
+      {"band visibility", [&] { detail.SetVisible(false); }, true},
+      {"label Left", [&] { label.SetmmLeft(1000); }, true},
+      {"label Left unchanged", [&] { label.SetmmLeft(1000); }, false},
+      {"label caption", [&] { label.SetCaption("Other"); }, true},
+      {"label Text only", [&] { label.SetText("Printed"); }, false},
+      {"label visibility", [&] { label.SetVisible(false); }, true},
+      {"adding a band", [&] { card.AddBand(std::make_unique<TppSummaryBand>()); }, true},
+      {"new paper", [&] { card.PrinterSetup().SetPaperHeight(60.0f); }, true},
+  };
+  for (const Case& c : cases) {
+    const int before = engine.resets;
+    c.change();
+    EXPECT_EQ(engine.resets > before, c.resets) << c.what;
+  }
+  EXPECT_EQ(card.Columns(), 1);
+  EXPECT_TRUE(card.Modified());
+}
+
+TEST_F(ReportTest, EngineValuesAndPageLimit) {
+  TppReport report;
+  EXPECT_EQ(report.PageNo(), 0);
+  EXPECT_EQ(report.UserName(), "Report");
+  doubles::OnePageEngine& engine = doubles::InstallEngine(report);
+  std::vector<int> events;
+  TppCommunicator listener;
+  listener.SetEventMask({kStartPageEvent, kEndPageEvent});
+  listener.OnEventReceived = [&](TppCommunicator*, TppCommunicator*, int id, TraParamList*) {
+    events.push_back(id);
+  };
+  report.AddEventListener(&listener);
+  int end_pages = 0;
+  report.OnEndPage = [&](TComponent&) { ++end_pages; };
+  TppPublisher& publisher = report.Publisher();
+  TppPageRequest request;
+  engine.GenerateRequest(publisher, request);
+  EXPECT_EQ(report.PageNo(), 1);
+  EXPECT_EQ(report.AbsolutePageCount(), 1);
+  EXPECT_EQ(end_pages, 1);
+  EXPECT_EQ(events, (std::vector<int>{kStartPageEvent, kEndPageEvent}));
+  EXPECT_FALSE(report.EndPage());
+  report.SetPageLimit(1);
+  EXPECT_TRUE(report.EndPage());
+  report.RemoveEventListener(&listener);
+}
+
+TEST_F(ReportTest, PrinterSetupSetterFitsParentWidthObjectsOnANewPage) {
+  TppReport card;
+  BuildCard(card);
+  TppLabel& label = CardLabelAt(card, 0);
+  label.SetParentWidth(true);
+  EXPECT_EQ(label.mmWidth(), 85700);
+  EXPECT_EQ(label.mmLeft(), 0);
+  TppPrinterSetup wider;
+  wider.Assign(card.PrinterSetup());
+  wider.SetUnits(utMMThousandths);
+  wider.SetPaperWidth(100000);
+  card.SetPrinterSetup(wider);
+  EXPECT_EQ(label.mmWidth(), 100000);
+  // The report keeps its own object and its own unit.
+  EXPECT_EQ(card.PrinterSetup().Units(), utMillimeters);
+}
+
+// A component that notes the report's steps that reach it.
+class StepRecorder : public TppCustomComponent {
+ public:
+  StepRecorder(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+  void StartOfReport() override { log_.push_back(name_ + " start"); }
+  void StartOfGeneration() override { log_.push_back(name_ + " generation"); }
+  void EndOfReport() override { log_.push_back(name_ + " end"); }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string name_;
+};
+
+TEST_F(ReportTest, ReportStepsReachEveryComponentInBandOrder) {
+  TppReport report;
+  std::vector<std::string> log;
+  // Added footer first: the steps still go in band order, then object order.
+  TppFooterBand& footer = report.AddBand(std::make_unique<TppFooterBand>());
+  TppDetailBand& detail = report.AddBand(std::make_unique<TppDetailBand>());
+  footer.AddObject(std::make_unique<StepRecorder>(log, "footer"));
+  detail.AddObject(std::make_unique<StepRecorder>(log, "detail 1"));
+  detail.AddObject(std::make_unique<StepRecorder>(log, "detail 2"));
+  report.StartOfReport();
+  report.StartOfGeneration();
+  report.EndOfReport();
+  EXPECT_EQ(log, (std::vector<std::string>{"detail 1 start", "detail 2 start", "footer start",
+                                           "detail 1 generation", "detail 2 generation", "footer generation",
+                                           "detail 1 end", "detail 2 end", "footer end"}));
+}
+
+}  // namespace
+}  // namespace parvel::report
