@@ -1,12 +1,17 @@
 #include "app/tray/tray_icon.h"
 
 #include <QAction>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "app/tray/animation_worker.h"
 #include "platform/services.h"
+#include "report/base/stream.h"
 
 namespace parvel::tray {
 
@@ -44,7 +49,84 @@ NotificationArea& TRxTrayIcon::Area() const { return platform::Get<NotificationA
 
 void TRxTrayIcon::Loaded() {
   report::TComponent::Loaded();
+  if (std::exchange(read_animated_, false)) SetAnimated(true);
   if (active_) AddToTray();
+}
+
+void TRxTrayIcon::WriteProperties(report::TWriter& writer) const {
+  report::TComponent::WriteProperties(writer);
+  if (!active_) {
+    writer.WritePropName("Active");
+    writer.WriteBoolean(false);
+  }
+  if (animated_) {
+    writer.WritePropName("Animated");
+    writer.WriteBoolean(true);
+  }
+  if (!enabled_) {
+    writer.WritePropName("Enabled");
+    writer.WriteBoolean(false);
+  }
+  if (!hint_.isEmpty()) {
+    writer.WritePropName("Hint");
+    writer.WriteString(hint_.toStdString());
+  }
+  auto bytes = [](const QByteArray& data) {
+    return std::span(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size()));
+  };
+  if (!icon_.Empty()) {
+    writer.WritePropName("Icon.Data");
+    writer.WriteBinary(bytes(icon_.Data()));
+  }
+  if (interval_ != 150) {
+    writer.WritePropName("Interval");
+    writer.WriteInteger(interval_);
+  }
+  if (icons_.Count() > 0) {
+    const QByteArray stored = icons_.WriteData();
+    writer.WritePropName("Icons");
+    writer.WriteBinary(bytes(stored));
+  }
+}
+
+bool TRxTrayIcon::ReadProperty(const std::string& name, report::TReader& reader) {
+  auto bytes = [](const std::vector<uint8_t>& data) {
+    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+  };
+  // A bad image or icon list is reported at its line, like any other malformed value.
+  auto at_line = [&reader](const auto& read) {
+    const int line = reader.Line();
+    try {
+      read();
+    } catch (const EInvalidGraphic& e) {
+      reader.ErrorAt(line, e.what());
+    } catch (const EListError& e) {
+      reader.ErrorAt(line, e.what());
+    }
+  };
+  if (name == "Active") {
+    SetActive(reader.ReadBoolean());
+  } else if (name == "Animated") {
+    // Icons may come later in the stream: the value waits for the end of loading.
+    read_animated_ = reader.ReadBoolean();
+  } else if (name == "Enabled") {
+    SetEnabled(reader.ReadBoolean());
+  } else if (name == "Hint") {
+    SetHint(QString::fromStdString(reader.ReadString()));
+  } else if (name == "Icon.Data") {
+    at_line([&] { icon_.LoadFromData(bytes(reader.ReadBinary())); });
+  } else if (name == "Icons") {
+    at_line([&] { icons_.ReadData(bytes(reader.ReadBinary())); });
+  } else if (name == "Interval") {
+    const int line = reader.Line();
+    const int64_t value = reader.ReadInt64();
+    if (value < 0 || value > 0xFFFF)
+      reader.ErrorAt(line, "Interval " + std::to_string(value) + " is out of range");
+    SetInterval(static_cast<uint16_t>(value));
+  } else {
+    return report::TComponent::ReadProperty(name, reader);
+  }
+  return true;
 }
 
 void TRxTrayIcon::SetActive(bool value) {
@@ -212,11 +294,17 @@ void TRxTrayIcon::WndProc(uint32_t message, TTrayMouseMessage mouse) {
   try {
     HandleMouse(mouse);
   } catch (const std::exception& e) {
-    if (error_report_) {
-      error_report_(e.what());
-    } else {
-      std::fprintf(stderr, "%s\n", e.what());
-    }
+    ReportError(e.what());
+  } catch (...) {
+    ReportError("Unknown failure in a tray icon handler");
+  }
+}
+
+void TRxTrayIcon::ReportError(const std::string& message) {
+  if (error_report_) {
+    error_report_(message);
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
   }
 }
 
@@ -275,5 +363,9 @@ void TRxTrayIcon::HandleMouse(TTrayMouseMessage mouse) {
       break;
   }
 }
+
+namespace {
+const bool kTrayIconRegistered = (report::RegisterClass<TRxTrayIcon>("TRxTrayIcon"), true);
+}  // namespace
 
 }  // namespace parvel::tray

@@ -38,6 +38,11 @@ class TRxTrayIcon : public report::TComponent {
   std::string ClassName() const override { return "TRxTrayIcon"; }
   // After the owner has been loaded: the icon goes into the area when Active.
   void Loaded() override;
+  // Published properties that differ from their defaults: Active, Animated, Enabled, Hint,
+  // Icon.Data, Icons (the icon list's stored form) and Interval. The pop-up menu is a Qt object,
+  // not a component of the stream: its owner assigns it.
+  void WriteProperties(report::TWriter& writer) const override;
+  bool ReadProperty(const std::string& name, report::TReader& reader) override;
 
   bool Active() const { return active_; }
   void SetActive(bool value);
@@ -100,6 +105,7 @@ class TRxTrayIcon : public report::TComponent {
   NotificationArea& Area() const;
   void WndProc(uint32_t message, TTrayMouseMessage mouse);
   void HandleMouse(TTrayMouseMessage mouse);
+  void ReportError(const std::string& message);
   void StopAnimation();
   void AnimationStep();
 
@@ -120,6 +126,8 @@ class TRxTrayIcon : public report::TComponent {
   bool clicked_left_ = false;
   bool clicked_right_ = false;
   int frame_index_ = -1;
+  // Animated as read from a stream: applied once loading is over, when Icons has been read too.
+  bool read_animated_ = false;
   // The animation's frame steps arrive through the message loop, addressed to this object.
   std::unique_ptr<QObject> step_context_;
   std::unique_ptr<TAnimationWorker> worker_;

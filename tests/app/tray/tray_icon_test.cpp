@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/services.h"
+#include "report/base/errors.h"
+#include "report/base/stream.h"
 #include "tests/app/tray/notification_area_double.h"
 
 namespace parvel::tray {
@@ -175,6 +177,81 @@ TEST_F(TrayIconTest, ActiveAddsAndRemovesAndTheEndOfLoadingAddsOnceMore) {
   EXPECT_FALSE(loaded.IsLoading());
 }
 
+TEST_F(TrayIconTest, TheStoredDescriptionHoldsWhatDiffersFromTheDefaultsAndReadsBack) {
+  TRxTrayIcon defaults;
+  defaults.SetName("RxTrayIcon1");
+  EXPECT_EQ(report::WriteComponentText(defaults), "object RxTrayIcon1: TRxTrayIcon\nend\n");
+
+  TRxTrayIcon tray;
+  tray.SetName("RxTrayIcon1");
+  tray.SetHint("Gerenciador de Impressão|ajuda");
+  tray.SetIcon(AgentIcon());
+  tray.Icons().Add(AgentIcon(16));
+  tray.Icons().Add(TIcon());
+  tray.SetAnimated(true);
+  tray.SetInterval(200);
+  tray.SetEnabled(false);
+  tray.SetActive(false);
+  const std::string stored = report::WriteComponentText(tray);
+  for (const char* name :
+       {"Active =", "Animated =", "Enabled =", "Hint =", "Icon.Data =", "Icons =", "Interval ="}) {
+    EXPECT_NE(stored.find(name), std::string::npos) << name << " in\n" << stored;
+  }
+  EXPECT_EQ(stored.find("ShowDesign"), std::string::npos);
+
+  std::unique_ptr<report::TComponent> read_back = report::ReadComponentText(stored);
+  auto* read = dynamic_cast<TRxTrayIcon*>(read_back.get());
+  ASSERT_NE(read, nullptr);
+  EXPECT_FALSE(read->Active());
+  EXPECT_FALSE(read->Enabled());
+  EXPECT_TRUE(read->Animated()) << "Animated is stored before Icons and still holds";
+  EXPECT_EQ(read->Hint(), tray.Hint());
+  EXPECT_EQ(read->Interval(), 200);
+  EXPECT_EQ(read->Icon().Data(), tray.Icon().Data());
+  EXPECT_EQ(read->Icons().WriteData(), tray.Icons().WriteData());
+  EXPECT_EQ(report::WriteComponentText(*read), stored);
+}
+
+TEST_F(TrayIconTest, ReadingTheAgentsIconAddsItOnceItsImageIsReadAndOnceMoreAtTheEnd) {
+  TRxTrayIcon source;
+  source.SetHint("Gerenciador de Impressão");
+  source.SetIcon(AgentIcon());
+  const std::string stored = report::WriteComponentText(source);
+  TakeCalls();
+
+  std::unique_ptr<report::TComponent> read = report::ReadComponentText(stored);
+  const std::string add = "add tip=Gerenciador de Impressão icon=yes";
+  // The hint alone adds nothing; the image adds the icon; the end of loading adds it again.
+  EXPECT_EQ(TakeCalls(), (Calls{"delete", "delete", add, "delete", add}));
+  EXPECT_TRUE(dynamic_cast<TRxTrayIcon&>(*read).Added());
+}
+
+TEST_F(TrayIconTest, ABadStoredValueIsAStreamErrorAtItsLine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"interval beyond 16 bits", "object T: TRxTrayIcon\n  Interval = 70000\nend\n",
+       "line 2: Interval 70000"},
+      {"an image no reader takes", "object T: TRxTrayIcon\n  Hint = 'x'\n  Icon.Data = {414243}\nend\n",
+       "line 3: Invalid icon image"},
+      {"a truncated icon list", "object T: TRxTrayIcon\n  Icons = {0100000010000000}\nend\n",
+       "line 2: Icon list data ends early"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      report::ReadComponentText(c.text);
+      ADD_FAILURE() << "no error";
+    } catch (const report::EStreamError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+  }
+  EXPECT_EQ(area_.Shown(), nullptr) << "nothing of a failed read stays in the area";
+}
+
 struct MouseCase {
   const char* name;
   TShiftState keys;
@@ -304,6 +381,10 @@ TEST_F(TrayIconTest, AFailingHandlerIsReportedOnceAndTheIconStaysUsable) {
   };
   area_.Mouse(M::RightDown);
   EXPECT_EQ(errors_, std::vector<std::string>{"falhou"});
+  tray->OnMouseMove = [](report::TComponent*, TShiftState, int, int) { throw 42; };
+  area_.Mouse(M::Move);
+  ASSERT_EQ(errors_.size(), 2u) << "a failure that is no exception class is reported too";
+  errors_.pop_back();
   tray->OnMouseDown = nullptr;
   area_.Mouse(M::RightDown);
   area_.Mouse(M::RightUp);
