@@ -121,7 +121,7 @@ bool RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds 
 XServer::XServer()
     : process_({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset"}) {
   // Xvfb writes the number of the display it took once it accepts connections.
-  const std::optional<std::string> number = process_.ReadLine(20s);
+  const std::optional<std::string> number = process_.ReadLine(60s);
   if (!number || number->empty()) throw std::runtime_error("Xvfb did not start");
   display_ = ":" + *number;
   setenv("DISPLAY", display_.c_str(), 1);
@@ -153,7 +153,7 @@ SessionBus::SessionBus() {
          "</busconfig>\n";
   process_.emplace(std::vector<std::string>{"dbus-daemon", "--config-file=" + config, "--nofork",
                                             "--nopidfile", "--print-address=1"});
-  const std::optional<std::string> address = process_->ReadLine(20s);
+  const std::optional<std::string> address = process_->ReadLine(60s);
   if (!address || address->empty()) throw std::runtime_error("dbus-daemon did not start");
   address_ = *address;
   setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);

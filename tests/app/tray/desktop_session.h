@@ -38,7 +38,7 @@ class ChildProcess {
 };
 
 // Runs a short command to its end (xdotool); false when it fails or takes longer than `timeout`.
-bool RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 10s);
+bool RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 30s);
 
 // An Xvfb on the first free display; sets DISPLAY for the process.
 class XServer {

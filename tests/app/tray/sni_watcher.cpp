@@ -31,7 +31,8 @@ class Watcher : public QObject {
     std::printf("registered %s\n", qPrintable(name));
     std::fflush(stdout);
     Q_EMIT StatusNotifierItemRegistered(name);
-    QTimer::singleShot(200, this, [name, path] {
+    // After this call has been answered: the item waits for the answer before it serves calls.
+    QTimer::singleShot(0, this, [name, path] {
       QDBusMessage call = QDBusMessage::createMethodCall(
           name, path, QStringLiteral("org.kde.StatusNotifierItem"), "ContextMenu");
       call << 20 << 20;

@@ -28,9 +28,8 @@ int main(int argc, char** argv) {
 #ifdef PARVEL_SNI_WATCHER
     bus.emplace();
     watcher.emplace(std::vector<std::string>{PARVEL_SNI_WATCHER}, /*quiet_stderr=*/false);
-    if (watcher->ReadLine(std::chrono::seconds(20)) != "ready")
+    if (watcher->ReadLine(std::chrono::seconds(60)) != "ready")
       throw std::runtime_error("the watcher did not start");
-    setenv("PARVEL_SNI_WATCHER_PID", std::to_string(watcher->pid()).c_str(), 1);
 #else
     // No session bus: the X11 tray alone.
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/parvel-no-bus", 1);

@@ -22,7 +22,7 @@
 namespace parvel::tray {
 namespace {
 
-bool RunUntil(const std::function<bool()>& done, int timeout_ms = 10000) {
+bool RunUntil(const std::function<bool()>& done, int timeout_ms = 30000) {
   const QDeadlineTimer deadline(timeout_ms);
   while (!done() && !deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
