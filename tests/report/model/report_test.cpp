@@ -28,8 +28,7 @@ std::unique_ptr<TppReport> ReadReport(const std::string& text) {
   std::unique_ptr<TComponent> read = ReadComponentText(text);
   auto* report = dynamic_cast<TppReport*>(read.get());
   if (report == nullptr) return nullptr;
-  read.release();
-  return std::unique_ptr<TppReport>(report);
+  return std::unique_ptr<TppReport>(static_cast<TppReport*>(read.release()));
 }
 
 // Everything the card layout fixes, checked on a report however it was made.
