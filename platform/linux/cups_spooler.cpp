@@ -22,14 +22,10 @@
 namespace parvel::platform::linux_os {
 namespace {
 
-constexpr int kTimeoutMs = 10000;
 // How long one answer about a printer serves: the questions of one print come within a moment.
 constexpr auto kKeepFor = std::chrono::seconds(3);
 
-struct HttpCloser {
-  void operator()(http_t* http) const { httpClose(http); }
-};
-using Http = std::unique_ptr<http_t, HttpCloser>;
+using Http = std::unique_ptr<http_t, CupsSpooler::HttpCloser>;
 
 struct DestFree {
   void operator()(cups_dest_t* dest) const { cupsFreeDests(1, dest); }
@@ -46,20 +42,56 @@ struct PpdClose {
 };
 using Ppd = std::unique_ptr<ppd_file_t, PpdClose>;
 
-// A stalled server must not hold the program: give up after the connection's timeout.
-int GiveUp(http_t*, void*) { return 0; }
+}  // namespace
 
-// A private connection with a timeout, so no call waits for ever on a silent server.
-Http Connect() {
-  http_t* http =
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kTimeoutMs, nullptr);
-  if (http == nullptr) {
-    throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
-                       cupsLastErrorString());  // a server may be restarting: not for good
-  }
-  httpSetTimeout(http, kTimeoutMs / 1000.0, GiveUp, nullptr);
-  return Http(http);
+void CupsSpooler::HttpCloser::operator()(http_t* http) const { httpClose(http); }
+
+// A stalled server must not hold the program: give up after the timeout, and take the server as
+// silent for as long again.
+int CupsSpooler::GaveUp(http_t*, void* spooler) {
+  static_cast<CupsSpooler*>(spooler)->NoteSilence();
+  return 0;
 }
+
+void CupsSpooler::NoteSilence() {
+  std::lock_guard<std::mutex> guard(lock_);
+  silent_until_ = std::chrono::steady_clock::now() + timeout_;
+}
+
+Http CupsSpooler::Connect() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (std::chrono::steady_clock::now() < silent_until_) {
+      throw SpoolerError(std::string("The CUPS server at ") + cupsServer() + " did not answer in time");
+    }
+  }
+  const auto started = std::chrono::steady_clock::now();
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                              static_cast<int>(timeout_.count()), nullptr);
+  if (http == nullptr) {
+    // Refused at once: a server restarting, not for good. Refused only after the timeout: silent.
+    if (std::chrono::steady_clock::now() - started >= timeout_) NoteSilence();
+    throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
+                       cupsLastErrorString());
+  }
+  httpSetTimeout(http, static_cast<double>(timeout_.count()) / 1000.0, GaveUp, this);
+  Http connection(http);
+  // libcups's own lookups (cupsGetNamedDest) wait in polls of their own, far beyond this timeout,
+  // on a server that takes connections and never answers. One small request on this connection
+  // keeps to the timeout, so a silent server is found out before any lookup waits on it.
+  const auto asked = std::chrono::steady_clock::now();
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+  ipp_t* answer = cupsDoRequest(http, request, "/");
+  if (answer == nullptr) {
+    if (std::chrono::steady_clock::now() - asked >= timeout_) NoteSilence();
+    throw SpoolerError(std::string("The CUPS server at ") + cupsServer() + " did not answer");
+  }
+  ippDelete(answer);
+  return connection;
+}
+
+namespace {
 
 // What CUPS's last answer says of the printer: gone for good only when CUPS says it does not
 // exist; an unanswered request or a queue that is stopped or closed may pass.

@@ -11,10 +11,20 @@
 
 #include "platform/spooler.h"
 
+struct _http_s;  // libcups's connection
+
 namespace parvel::platform::linux_os {
 
 class CupsSpooler : public Spooler {
  public:
+  // `timeout`: how long one request may wait for the server. A server that let a request wait
+  // that long is taken as silent for as long again: every call in that time fails at once, so a
+  // print that asks several times waits for one timeout, not one per question.
+  explicit CupsSpooler(std::chrono::milliseconds timeout = std::chrono::seconds(10)) : timeout_(timeout) {}
+
+  struct HttpCloser {
+    void operator()(::_http_s* http) const;
+  };
   std::vector<PrinterEntry> Printers() override;
   std::string DefaultPrinterDevice() override;
   PrinterCapabilities Capabilities(const std::string& device) override;
@@ -60,6 +70,13 @@ class CupsSpooler : public Spooler {
 
  private:
   Detail Query(const std::string& device);
+  // A private connection with the timeout; fails at once while the server is taken as silent.
+  std::unique_ptr<::_http_s, HttpCloser> Connect();
+  static int GaveUp(::_http_s* http, void* spooler);
+  void NoteSilence();
+
+  std::chrono::milliseconds timeout_;
+  std::chrono::steady_clock::time_point silent_until_{};
   struct Kept {
     Detail detail;
     std::chrono::steady_clock::time_point at;
