@@ -1,6 +1,7 @@
 #pragma once
 // Text rules that every layer shares, the same in every locale: ASCII case, decimal numbers as
 // stored values and capability lists hold them, and looking a name up in a list.
+#include <array>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -39,6 +40,15 @@ inline bool SameText(std::string_view a, std::string_view b) {
 inline int IndexOf(const std::vector<std::string>& list, std::string_view text) {
   for (size_t i = 0; i < list.size(); ++i) {
     if (SameText(list[i], text)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Where `text` stands among stored names such as an enum's, by SameText; -1 when it does not.
+template <size_t N>
+int IndexOf(const std::array<const char*, N>& names, std::string_view text) {
+  for (size_t i = 0; i < N; ++i) {
+    if (SameText(names[i], text)) return static_cast<int>(i);
   }
   return -1;
 }

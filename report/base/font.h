@@ -1,6 +1,7 @@
 #pragma once
 // The report engine's font: what a label stores and what the printer canvas scales to the
 // printer's resolution. The size is in points, so it means the same on every device.
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -15,6 +16,9 @@ inline constexpr TColor clWhite = 0xFFFFFF;
 inline constexpr TColor clRed = 0x0000FF;
 
 enum TFontStyle : uint8_t { fsBold, fsItalic, fsUnderline, fsStrikeOut };
+// The stored names of the members, by ordinal.
+inline constexpr std::array<const char*, 4> kFontStyleNames = {"fsBold", "fsItalic", "fsUnderline",
+                                                               "fsStrikeOut"};
 
 // A set of TFontStyle members, one bit each (bit n for ordinal n).
 class TFontStyles {
@@ -36,6 +40,7 @@ class TFontStyles {
 };
 
 enum TFontPitch : uint8_t { fpDefault, fpVariable, fpFixed };
+inline constexpr std::array<const char*, 3> kFontPitchNames = {"fpDefault", "fpVariable", "fpFixed"};
 
 inline constexpr uint8_t DEFAULT_CHARSET = 1;
 inline constexpr uint8_t ANSI_CHARSET = 0;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "platform/text.h"
 #include "report/base/stream.h"
 #include "report/model/band.h"
 #include "report/model/report.h"
@@ -14,24 +15,10 @@ namespace parvel::report {
 
 namespace {
 
-constexpr std::array<const char*, 3> kAlignmentNames = {"taLeftJustify", "taRightJustify", "taCenter"};
-constexpr std::array<const char*, 4> kTextAlignmentNames = {"taLeftJustified", "taRightJustified",
-                                                            "taCentered", "taFullJustified"};
-constexpr std::array<const char*, 4> kStyleNames = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
-constexpr std::array<const char*, 3> kPitchNames = {"fpDefault", "fpVariable", "fpFixed"};
-
-template <size_t N>
-int IdentIndex(const std::array<const char*, N>& names, const std::string& ident) {
-  for (size_t i = 0; i < N; ++i) {
-    if (SameText(names[i], ident)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 template <size_t N>
 int ReadIdentOf(TReader& reader, const std::array<const char*, N>& names) {
   const std::string ident = reader.ReadIdent();
-  const int index = IdentIndex(names, ident);
+  const int index = text::IndexOf(names, ident);
   if (index < 0) reader.Error("unknown value " + ident);
   return index;
 }
@@ -425,13 +412,13 @@ void TppPrintable::WriteAppearance(TWriter& writer, bool autoSizeDefault) const 
   writer.WriteString(font.Name());
   if (font.Pitch() != fpDefault) {
     writer.WritePropName("Font.Pitch");
-    writer.WriteIdent(kPitchNames[font.Pitch()]);
+    writer.WriteIdent(kFontPitchNames[font.Pitch()]);
   }
   writer.WritePropName("Font.Size");
   writer.WriteInteger(font.Size());
   std::vector<std::string> styles;
-  for (size_t i = 0; i < kStyleNames.size(); ++i) {
-    if (font.Style().Contains(static_cast<TFontStyle>(i))) styles.emplace_back(kStyleNames[i]);
+  for (size_t i = 0; i < kFontStyleNames.size(); ++i) {
+    if (font.Style().Contains(static_cast<TFontStyle>(i))) styles.emplace_back(kFontStyleNames[i]);
   }
   writer.WritePropName("Font.Style");
   writer.WriteSet(styles);
@@ -489,13 +476,13 @@ bool TppPrintable::ReadProperty(const std::string& name, TReader& reader) {
   } else if (name == "Font.Name") {
     font_.SetName(reader.ReadString());
   } else if (name == "Font.Pitch") {
-    font_.SetPitch(static_cast<TFontPitch>(ReadIdentOf(reader, kPitchNames)));
+    font_.SetPitch(static_cast<TFontPitch>(ReadIdentOf(reader, kFontPitchNames)));
   } else if (name == "Font.Size") {
     font_.SetSize(reader.ReadInteger());
   } else if (name == "Font.Style") {
     TFontStyles styles;
     for (const std::string& member : reader.ReadSet()) {
-      const int index = IdentIndex(kStyleNames, member);
+      const int index = text::IndexOf(kFontStyleNames, member);
       if (index < 0) reader.Error("unknown font style " + member);
       styles.Include(static_cast<TFontStyle>(index));
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/text.h"
 #include "report/base/stream.h"
 #include "report/output/device.h"
 #include "report/output/page.h"
@@ -13,18 +14,6 @@ namespace {
 constexpr std::array<const char*, 16> kDataTypeNames = {
     "dtBoolean",  "dtDate", "dtTime",   "dtDateTime", "dtInteger", "dtSingle", "dtDouble",  "dtExtended",
     "dtCurrency", "dtChar", "dtString", "dtVariant",  "dtLongint", "dtMemo",   "dtGraphic", "dtNotKnown"};
-constexpr std::array<const char*, 4> kTextAlignmentNames = {"taLeftJustified", "taRightJustified",
-                                                            "taCentered", "taFullJustified"};
-constexpr std::array<const char*, 4> kFontStyleNames = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
-constexpr std::array<const char*, 3> kFontPitchNames = {"fpDefault", "fpVariable", "fpFixed"};
-
-template <size_t N>
-int IndexOfName(const std::array<const char*, N>& names, const std::string& name) {
-  for (size_t i = 0; i < N; ++i) {
-    if (SameText(names[i], name)) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 // Keeps a link to `next` in place of `current`, unless the holder still refers to `current`
 // through another field.
@@ -62,14 +51,14 @@ bool ReadFontProperty(const std::string& name, TReader& reader, TppFont& font) {
   } else if (name == "Name") {
     font.SetName(reader.ReadString());
   } else if (name == "Pitch") {
-    const int pitch = IndexOfName(kFontPitchNames, reader.ReadIdent());
+    const int pitch = text::IndexOf(kFontPitchNames, reader.ReadIdent());
     if (pitch >= 0) font.SetPitch(static_cast<TFontPitch>(pitch));
   } else if (name == "Size") {
     font.SetSize(reader.ReadInteger());
   } else if (name == "Style") {
     TFontStyles styles;
     for (const std::string& member : reader.ReadSet()) {
-      const int s = IndexOfName(kFontStyleNames, member);
+      const int s = text::IndexOf(kFontStyleNames, member);
       if (s >= 0) styles.Include(static_cast<TFontStyle>(s));
     }
     font.SetStyle(styles);
@@ -167,7 +156,7 @@ bool TppDrawCommand::ReadProperty(const std::string& name, TReader& reader) {
   if (name == "Clickable") {
     clickable_ = reader.ReadBoolean();
   } else if (name == "DataType") {
-    const int type = IndexOfName(kDataTypeNames, reader.ReadIdent());
+    const int type = text::IndexOf(kDataTypeNames, reader.ReadIdent());
     if (type >= 0) data_type_ = static_cast<TppDataType>(type);
   } else if (name == "Height") {
     height_ = ReadMMValue(reader);
@@ -320,7 +309,7 @@ bool TppDrawText::ReadProperty(const std::string& name, TReader& reader) {
   } else if (name == "Text") {
     text_ = reader.ReadString();
   } else if (name == "TextAlignment") {
-    const int alignment = IndexOfName(kTextAlignmentNames, reader.ReadIdent());
+    const int alignment = text::IndexOf(kTextAlignmentNames, reader.ReadIdent());
     if (alignment >= 0) SetTextAlignment(static_cast<TppTextAlignment>(alignment));
   } else if (name == "Transparent") {
     transparent_ = reader.ReadBoolean();

@@ -1,6 +1,7 @@
 #pragma once
 // The draw commands of a generated page: positioned output in thousandths of a millimetre from
 // the paper's top-left corner (margins included). Devices render them.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,10 @@ enum TppDataType : uint8_t {
 
 enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 enum TppTextAlignment : uint8_t { taLeftJustified, taRightJustified, taCentered, taFullJustified };
+// The stored names of the values, by ordinal.
+inline constexpr std::array<const char*, 3> kAlignmentNames = {"taLeftJustify", "taRightJustify", "taCenter"};
+inline constexpr std::array<const char*, 4> kTextAlignmentNames = {"taLeftJustified", "taRightJustified",
+                                                                   "taCentered", "taFullJustified"};
 
 const char* DataTypeName(TppDataType value);
 const char* TextAlignmentName(TppTextAlignment value);
