@@ -4,6 +4,7 @@
 // touches the machine's own CUPS.
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,6 +28,14 @@ struct PdfWord {
 struct PdfPage {
   double width = 0, height = 0;  // points
   std::vector<PdfWord> words;
+
+  // The first word that reads `text`, or nullptr.
+  const PdfWord* Find(const std::string& text) const {
+    for (const PdfWord& word : words) {
+      if (word.text == text) return &word;
+    }
+    return nullptr;
+  }
 };
 
 class CupsServer {
@@ -92,5 +101,8 @@ class CupsEnvironment : public ::testing::Environment {
 };
 
 constexpr double kPointsPerMm = 72.0 / 25.4;
+
+// Thousandths of a millimetre as PDF points.
+constexpr double Points(int32_t thousandths) { return thousandths / 1000.0 * kPointsPerMm; }
 
 }  // namespace parvel::doubles

@@ -23,13 +23,11 @@ using parvel::doubles::kPointsPerMm;
 using parvel::doubles::PageGenerator;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
+using parvel::doubles::Points;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
 constexpr double kTolerance = 0.2 * kPointsPerMm;
-
-// Thousandths of a millimetre as PDF points.
-double Points(int32_t thousandths) { return thousandths / 1000.0 * kPointsPerMm; }
 
 void AddText(TppPage& page, const std::string& text, int32_t left, int32_t top, int32_t width,
              TppTextAlignment alignment, bool auto_size) {
@@ -44,13 +42,6 @@ void AddText(TppPage& page, const std::string& text, int32_t left, int32_t top, 
   command->SetTextAlignment(alignment);
   command->SetAutoSize(auto_size);
   command->SetPage(&page);
-}
-
-const PdfWord* Find(const PdfPage& page, const std::string& text) {
-  for (const PdfWord& word : page.words) {
-    if (word.text == text) return &word;
-  }
-  return nullptr;
 }
 
 // How many dark pixels a 300 dpi grey rendering of page `no` has inside a box given in
@@ -126,8 +117,8 @@ class PagesOnCups : public ::testing::Test {
   static std::vector<std::string> FirstWords(const std::vector<PdfPage>& pages) {
     std::vector<std::string> out;
     for (const PdfPage& page : pages) {
-      const PdfWord* one = Find(page, "ONE");
-      out.push_back(one != nullptr ? "ONE" : Find(page, "TWO") != nullptr ? "TWO" : "?");
+      const PdfWord* one = page.Find("ONE");
+      out.push_back(one != nullptr ? "ONE" : page.Find("TWO") != nullptr ? "TWO" : "?");
     }
     return out;
   }
@@ -143,22 +134,22 @@ TEST_F(PagesOnCups, TextsLandWhereTheirThousandthsSay) {
   const PdfPage& page = pages[0];
   EXPECT_NEAR(page.width, 85.7 * kPointsPerMm, kTolerance);
 
-  const PdfWord* left = Find(page, "ONE");
+  const PdfWord* left = page.Find("ONE");
   ASSERT_NE(left, nullptr);
   EXPECT_NEAR(left->x_min, Points(5000), kTolerance);
   EXPECT_NEAR(left->y_min, Points(5000), kTolerance);
 
-  const PdfWord* right = Find(page, "RIGHT");
+  const PdfWord* right = page.Find("RIGHT");
   ASSERT_NE(right, nullptr);
   EXPECT_NEAR(right->x_max, Points(80000), kTolerance);  // ends at the right edge
   EXPECT_NEAR(right->y_min, Points(15000), kTolerance);
 
-  const PdfWord* middle = Find(page, "MIDDLE");
+  const PdfWord* middle = page.Find("MIDDLE");
   ASSERT_NE(middle, nullptr);
   EXPECT_NEAR((middle->x_min + middle->x_max) / 2, Points(40000), kTolerance);
   EXPECT_NEAR(middle->y_min, Points(25000), kTolerance);
 
-  const PdfWord* clipped = Find(page, "CLIPPEDCLIPPEDCLIPPED");
+  const PdfWord* clipped = page.Find("CLIPPEDCLIPPEDCLIPPED");
   ASSERT_NE(clipped, nullptr);
   EXPECT_NEAR(clipped->x_min, Points(5000), kTolerance);
   const std::filesystem::path pdf = CupsEnvironment::Server().OutputOf("cards");

@@ -22,19 +22,11 @@ using parvel::doubles::CupsEnvironment;
 using parvel::doubles::kPointsPerMm;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
+using parvel::doubles::Points;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
 constexpr double kTolerance = 0.2 * kPointsPerMm;
-
-double Points(int32_t thousandths) { return thousandths / 1000.0 * kPointsPerMm; }
-
-const PdfWord* Find(const PdfPage& page, const std::string& text) {
-  for (const PdfWord& word : page.words) {
-    if (word.text == text) return &word;
-  }
-  return nullptr;
-}
 
 // The ids of the jobs the queue has seen, oldest first.
 std::vector<int> JobIds() {
@@ -113,12 +105,12 @@ TEST_F(CardPrint, OneCardWithItsEventsAndTextsWhereTheLabelsSay) {
   EXPECT_EQ(engine.pages, 1);
   EXPECT_NEAR(pages[0].width, Points(85700), kTolerance);
   EXPECT_NEAR(pages[0].height, Points(54000), kTolerance);
-  for (const std::string& line : lines) EXPECT_NE(Find(pages[0], line), nullptr) << line;
+  for (const std::string& line : lines) EXPECT_NE(pages[0].Find(line), nullptr) << line;
 
-  const PdfWord* first = Find(pages[0], "CARDONE");
+  const PdfWord* first = pages[0].Find("CARDONE");
   ASSERT_NE(first, nullptr);
   EXPECT_NEAR(first->x_min, Points(50000), kTolerance);  // begins at LEFT1
-  const PdfWord* fourth = Find(pages[0], "CARDFOUR");
+  const PdfWord* fourth = pages[0].Find("CARDFOUR");
   ASSERT_NE(fourth, nullptr);
   EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kTolerance);  // ends 11.906 mm right of LEFT4
   EXPECT_LT(first->y_min, fourth->y_min);
@@ -163,7 +155,7 @@ TEST_F(CardPrint, FailureInBeforePrintLeavesNoJobAndTheNextPrintWorks) {
   };
   const std::vector<PdfPage> pages = PrintCard();
   ASSERT_EQ(pages.size(), 1u);
-  EXPECT_NE(Find(pages[0], "CARD8"), nullptr);
+  EXPECT_NE(pages[0].Find("CARD8"), nullptr);
 }
 
 TEST_F(CardPrint, AutoSizedWidthMatchesThePrintedText) {
