@@ -182,7 +182,7 @@ std::unique_ptr<report::TppReport> CreateCardReport() {
   std::unique_ptr<report::TComponent> read = report::ReadComponentText(kCardLayout);
   auto* card = dynamic_cast<report::TppReport*>(read.get());
   if (card == nullptr) throw std::logic_error("the card layout is not a report");
-  read.release();
+  (void)read.release();  // now held by the result
   return std::unique_ptr<report::TppReport>(card);
 }
 

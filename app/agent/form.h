@@ -17,7 +17,7 @@
 namespace parvel::agent {
 
 // The most bytes the first eight lines of a card file may take.
-inline constexpr size_t kCardByteLimit = 1024 * 1024;
+inline constexpr size_t kCardByteLimit = size_t{1024} * 1024;
 
 class TForm1 {
  public:

@@ -139,11 +139,13 @@ std::vector<std::string> ReadCardLines(int fd, size_t max_lines, size_t byte_lim
     if (got == 0) break;
     for (ssize_t i = 0; i < got; ++i) {
       if (++consumed > byte_limit) {
-        const std::string limit = byte_limit % (1024 * 1024) == 0
-                                      ? std::to_string(byte_limit / (1024 * 1024)) + " MiB"
-                                      : std::to_string(byte_limit) + " bytes";
-        throw ECardFileError("The first " + std::to_string(max_lines) + " lines of file \"" + name +
-                             "\" do not fit in " + limit + "; the file is kept");
+        constexpr size_t kMiB = size_t{1024} * 1024;
+        std::string message = "The first " + std::to_string(max_lines) + " lines of file \"" + name;
+        message += "\" do not fit in ";
+        message += byte_limit % kMiB == 0 ? std::to_string(byte_limit / kMiB) + " MiB"
+                                          : std::to_string(byte_limit) + " bytes";
+        message += "; the file is kept";
+        throw ECardFileError(message);
       }
       const char c = buffer[i];
       if (c == '\0') {

@@ -90,6 +90,12 @@ class PrintDouble : public TCardPrint {
   std::function<void()> during;  // runs while the print operation holds the loop
 };
 
+// The bytes of a literal, zero bytes included, without its terminator.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/agent/form.h"
 #include "platform/testing/doubles.h"
 #include "tests/app/agent/agent_doubles.h"
 
@@ -144,7 +145,7 @@ TEST(CardFile, SeesTheLocksOfOtherWriters) {
   }
 }
 
-std::vector<std::string> Lines(const std::string& bytes, size_t limit = 1024 * 1024) {
+std::vector<std::string> Lines(const std::string& bytes, size_t limit = kCardByteLimit) {
   ScratchFolder folder;
   const auto path = folder.path() / "card.car";
   WriteFile(path, bytes);
@@ -169,8 +170,8 @@ TEST(CardLines, BreakAtCrLfOrCrLfAndStopAtAZeroByte) {
       {"empty lines keep their place", "\n\nc\n", {"", "", "c"}},
       {"empty file", "", {}},
       {"only a break", "\r\n", {""}},
-      {"zero byte", std::string("a\nb\nc\0d\ne\nf\n", 13), {"a", "b", "c"}},
-      {"zero byte after a break", std::string("a\n\0b\n", 5), {"a"}},
+      {"zero byte", testing::Bytes("a\nb\nc\0d\ne\nf\n"), {"a", "b", "c"}},
+      {"zero byte after a break", testing::Bytes("a\n\0b\n"), {"a"}},
       {"byte-order mark stays", "\xEF\xBB\xBFx\n", {"\xEF\xBB\xBFx"}},
       {"only eight lines", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n", {"1", "2", "3", "4", "5", "6", "7", "8"}},
       {"seven lines and two final breaks",
@@ -190,9 +191,9 @@ TEST(CardLines, StopAfterTheEighthLineWhateverFollows) {
 TEST(CardLines, FirstEightLinesPastTheLimitAreReported) {
   ScratchFolder folder;
   const auto path = folder.path() / "big.car";
-  WriteFile(path, "short\n" + std::string(2 * 1024 * 1024, 'x') + "\n");
+  WriteFile(path, "short\n" + std::string(2 * kCardByteLimit, 'x') + "\n");
   try {
-    TCardFile(path).ReadLines(8, 1024 * 1024);
+    TCardFile(path).ReadLines(8, kCardByteLimit);
     ADD_FAILURE() << "a line of 2 MiB was read";
   } catch (const ECardFileError& e) {
     EXPECT_EQ(std::string(e.what()),
