@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/agent/config.h"
+#include "platform/linux/qt_message_box.h"
 #include "platform/message_box.h"
 #include "platform/testing/doubles.h"
 #include "tests/app/agent/agent_doubles.h"
@@ -361,6 +363,43 @@ TEST_F(FormTest, NoCardStartsWhileAReportIsOpen) {
   EXPECT_TRUE(print.cards.empty());
   ASSERT_EQ(reentrant.boxes.size(), 1u);
   EXPECT_EQ(reentrant.boxes[0].text, "List index out of bounds (1)");
+}
+
+}  // namespace
+}  // namespace parvel::agent
+
+namespace parvel::agent {
+namespace {
+
+// Without a display the reports are the lines on standard error, and nothing waits for a person.
+TEST(FormReports, AreOneLineEachOnTheLogWithoutADisplay) {
+  ScratchFolder scratch;
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  platform::linux_os::QtMessageBoxes real(platform::linux_os::QtMessageBoxes::Display::Detect, log);
+  platform::ScopedInstall<platform::MessageBoxes> installed(&real);
+  PrintDouble print;
+  {
+    TForm1 missing(std::make_unique<TimerDouble>(), print);
+    missing.FormCreate(scratch.path() / "parvel.INI");
+  }
+  {
+    TForm1 partly(std::make_unique<TimerDouble>(), print);
+    WriteFile(scratch.path() / "parvel.INI", "[TELA]\nTOP1=8.731.5\n");
+    partly.FormCreate(scratch.path() / "parvel.INI");
+  }
+  std::rewind(log);
+  std::string written;
+  for (int c = std::fgetc(log); c != EOF; c = std::fgetc(log)) written.push_back(static_cast<char>(c));
+  std::fclose(log);
+  const std::string title =
+      platform::linux_os::TitleOfProgramFile(fs::read_symlink("/proc/self/exe").filename());
+  EXPECT_EQ(
+      written,
+      "Error: O arquivo de configuração não foi encontrado! O gerênciador de impressão não irá funcionar "
+      "corretamente!\n" +
+          title + ": '8.731.5' is not a valid floating point value.\n");
+  EXPECT_EQ(title, "form_test");  // the program file is form_test
 }
 
 }  // namespace
