@@ -449,7 +449,11 @@ void TppProducer::GeneratePages(TComponent& sender, TppPageRequest& request) {
   DoOnPageRequest(sender, request);
 }
 
-void TppProducer::HandlePrintError(std::exception_ptr /*failure*/) { publisher_->CancelJob(); }
+// By value, as the virtual interface declares it; an exception_ptr is cheap to copy.
+void TppProducer::HandlePrintError(
+    std::exception_ptr /*failure*/) {  // NOLINT(performance-unnecessary-value-param)
+  publisher_->CancelJob();
+}
 
 void TppProducer::Cancel() { cancelled_ = true; }
 

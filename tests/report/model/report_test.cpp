@@ -28,7 +28,7 @@ std::unique_ptr<TppReport> ReadReport(const std::string& text) {
   std::unique_ptr<TComponent> read = ReadComponentText(text);
   auto* report = dynamic_cast<TppReport*>(read.get());
   if (report == nullptr) return nullptr;
-  read.release();
+  (void)read.release();  // now held by the result
   return std::unique_ptr<TppReport>(report);
 }
 
