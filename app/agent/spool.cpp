@@ -1,0 +1,194 @@
+#include "app/agent/spool.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCollator>
+#include <QLocale>
+#include <QString>
+#include <cerrno>
+#include <cstring>
+
+#include "app/agent/text_decoding.h"
+#include "platform/text.h"
+
+namespace parvel::agent {
+
+bool IsCardName(std::string_view name) {
+  if (name.size() < 4 || name.front() == '.') return false;
+  return text::SameText(name.substr(name.size() - 4), ".car");
+}
+
+struct TNameOrder::Impl {
+  QCollator collator{QLocale::system()};
+  Impl() { collator.setCaseSensitivity(Qt::CaseInsensitive); }
+  // `a` and `b` are the same names as `a_text` and `b_text`.
+  bool Before(const QString& a, std::string_view a_text, const QString& b, std::string_view b_text) const {
+    const int order = collator.compare(a, b);
+    return order != 0 ? order < 0 : a_text < b_text;
+  }
+};
+
+namespace {
+
+QString FromName(std::string_view name) {
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+}  // namespace
+
+TNameOrder::TNameOrder() : impl_(std::make_unique<Impl>()) {}
+TNameOrder::~TNameOrder() = default;
+
+bool TNameOrder::Before(std::string_view a, std::string_view b) const {
+  return impl_->Before(FromName(a), a, FromName(b), b);
+}
+
+std::optional<std::string> FirstCard(const std::filesystem::path& folder, const TNameOrder& order) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  const int dir_fd = dirfd(dir);
+  std::optional<std::string> best;
+  QString best_key;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!IsCardName(name)) continue;
+    if (entry->d_type != DT_REG) {
+      if (entry->d_type != DT_UNKNOWN) continue;
+      struct stat st {};
+      if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    }
+    QString key = FromName(name);
+    if (!best || order.impl_->Before(key, name, best_key, *best)) {
+      best = std::string(name);
+      best_key = std::move(key);
+    }
+  }
+  closedir(dir);
+  return best;
+}
+
+bool TFileStamp::operator==(const TFileStamp& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         mtime.tv_sec == other.mtime.tv_sec && mtime.tv_nsec == other.mtime.tv_nsec;
+}
+
+TCardFile::TCardFile(const std::filesystem::path& path) : path_(path) {
+  // O_NONBLOCK: a FIFO put in a card file's place must not hold the agent until a writer comes.
+  fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd_ < 0) {
+    error_ = errno;
+    // ELOOP: the name is a symbolic link, which is never a card file.
+    status_ = error_ == ENOENT || error_ == ENOTDIR || error_ == ELOOP ? Status::NotAFile : Status::Failed;
+    return;
+  }
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd_);
+    fd_ = -1;
+    status_ = Status::NotAFile;
+    return;
+  }
+  // Reads from here on may wait for the disk as ordinary reads do.
+  const int flags = fcntl(fd_, F_GETFL);
+  if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+  stamp_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  status_ = Status::Opened;
+}
+
+TCardFile::~TCardFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool TCardFile::LockedByOther() const {
+  if (fd_ < 0) return false;
+  // Any lock of another process, shared or exclusive, would conflict with a write lock.
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd_, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
+  probe = {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd_, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  flock(fd_, LOCK_UN);
+  return false;
+}
+
+std::vector<std::string> TCardFile::ReadLines(size_t max_lines, size_t byte_limit) const {
+  return ReadCardLines(fd_, max_lines, byte_limit, path_.string());
+}
+
+std::vector<std::string> ReadCardLines(int fd, size_t max_lines, size_t byte_limit, const std::string& name) {
+  std::vector<std::string> lines;
+  if (max_lines == 0) return lines;
+  std::string line;
+  bool after_cr = false;
+  size_t consumed = 0;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw ECardFileError("Cannot read file \"" + name + "\". " + std::strerror(errno));
+    }
+    if (got == 0) break;
+    for (ssize_t i = 0; i < got; ++i) {
+      if (++consumed > byte_limit) {
+        constexpr size_t kMiB = size_t{1024} * 1024;
+        std::string message = "The first " + std::to_string(max_lines) + " lines of file \"" + name;
+        message += "\" do not fit in ";
+        message += byte_limit % kMiB == 0 ? std::to_string(byte_limit / kMiB) + " MiB"
+                                          : std::to_string(byte_limit) + " bytes";
+        message += "; the file is kept";
+        throw ECardFileError(message);
+      }
+      const char c = buffer[i];
+      if (c == '\0') {
+        if (!line.empty()) lines.push_back(std::move(line));
+        return lines;
+      }
+      if (after_cr) {
+        after_cr = false;
+        if (c == '\n') continue;
+      }
+      if (c == '\r' || c == '\n') {
+        after_cr = c == '\r';
+        lines.push_back(std::move(line));
+        line.clear();
+        if (lines.size() == max_lines) return lines;
+      } else {
+        line.push_back(c);
+      }
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+void DecodeLines(std::vector<std::string>& lines) {
+  bool multi_byte = false;
+  bool valid = true;
+  for (const std::string& line : lines) {
+    for (char c : line) multi_byte = multi_byte || static_cast<unsigned char>(c) >= 0x80;
+    valid = valid && IsValidUtf8(line);
+  }
+  if (!multi_byte || valid) return;
+  for (std::string& line : lines) line = FromWindows1252(line);
+}
+
+bool TSettleRule::Settled(const std::string& name, const TFileStamp& stamp, const timespec& now) {
+  const bool unchanged = last_stamp_ && last_name_ == name && *last_stamp_ == stamp;
+  last_name_ = name;
+  last_stamp_ = stamp;
+  if (unchanged) return true;
+  const int64_t age_ns = (static_cast<int64_t>(now.tv_sec) - stamp.mtime.tv_sec) * 1000000000LL +
+                         (now.tv_nsec - stamp.mtime.tv_nsec);
+  return age_ns >= 1000000000LL;
+}
+
+}  // namespace parvel::agent

@@ -1,0 +1,118 @@
+#pragma once
+// What the agent's tests share: the card printer of the platform doubles as the default printer,
+// a timer that records its arming, a print double that runs the report's BeforePrint as the
+// print operation does, and card files in a scratch folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/agent/card_print.h"
+#include "app/agent/card_report.h"
+#include "app/agent/timer.h"
+#include "platform/services.h"
+#include "platform/spooler.h"
+#include "platform/testing/spooler_double.h"
+#include "report/base/errors.h"
+
+namespace parvel::agent::testing {
+
+// The printers "Card" (the default) and "Wide", installed for the whole program.
+class PrinterEnvironment : public ::testing::Environment {
+ public:
+  PrinterEnvironment() {
+    spooler.printers = {platform::doubles::CardPrinter("Card"), platform::doubles::WidePrinter("Wide")};
+    spooler.default_device = "Card";
+  }
+  void SetUp() override {
+    platform::Install<platform::Spooler>(&spooler);
+    platform::Install<platform::SurfaceFactory>(&surfaces);
+  }
+  void TearDown() override {
+    platform::RunTeardown();
+    platform::Install<platform::Spooler>(nullptr);
+    platform::Install<platform::SurfaceFactory>(nullptr);
+  }
+  static PrinterEnvironment& Get() {
+    static auto* env =
+        static_cast<PrinterEnvironment*>(::testing::AddGlobalTestEnvironment(new PrinterEnvironment));
+    return *env;
+  }
+  platform::doubles::SpoolerDouble spooler;
+  platform::doubles::SurfaceFactoryDouble surfaces{spooler};
+};
+
+class TimerDouble : public TTimer {
+ public:
+  using TTimer::Fire;
+  int arms = 0;
+  uint32_t armed_interval = 0;
+
+ protected:
+  void Arm(uint32_t interval) override {
+    ++arms;
+    armed_interval = interval;
+  }
+  void Disarm() override {}
+};
+
+// One print as the double saw it: each label's printed text and stored position.
+struct PrintedCard {
+  std::vector<std::string> texts;
+  std::vector<int32_t> lefts;
+  std::vector<int32_t> tops;
+};
+
+class PrintDouble : public TCardPrint {
+ public:
+  TPrintOutcome Print(report::TppReport& card) override {
+    if (during) during();
+    card.DoBeforePrint();
+    if (!failure.empty()) throw report::EPrintError(failure);
+    if (outcome == TPrintOutcome::Refused) return outcome;
+    PrintedCard printed;
+    for (int n = 1; n <= kCardLines; ++n) {
+      printed.texts.push_back(CardLabel(card, n).Text());
+      printed.lefts.push_back(CardLabel(card, n).mmLeft());
+      printed.tops.push_back(CardLabel(card, n).mmTop());
+    }
+    cards.push_back(printed);
+    return outcome;
+  }
+  std::vector<PrintedCard> cards;
+  std::string failure;  // the print operation fails with this message
+  TPrintOutcome outcome = TPrintOutcome::Printed;
+  std::function<void()> during;  // runs while the print operation holds the loop
+};
+
+// The bytes of a literal, zero bytes included, without its terminator.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// Sets the file's last write time `seconds` before now.
+inline void Age(const std::filesystem::path& path, int seconds) {
+  std::filesystem::last_write_time(
+      path, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(seconds));
+}
+
+// Eight lines "<prefix>1".."<prefix>8", CR LF after each.
+inline std::string EightLines(const std::string& prefix) {
+  std::string text;
+  for (int n = 1; n <= 8; ++n) text += prefix + std::to_string(n) + "\r\n";
+  return text;
+}
+
+}  // namespace parvel::agent::testing

@@ -1,0 +1,406 @@
+// The main form: start-up from the INI file, and the tick that takes one card from the spool
+// folder, prints it through the print double and deletes it, or keeps it and reports why.
+#include "app/agent/form.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/agent/config.h"
+#include "platform/linux/qt_message_box.h"
+#include "platform/message_box.h"
+#include "platform/testing/doubles.h"
+#include "tests/app/agent/agent_doubles.h"
+
+namespace parvel::agent {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::doubles::MessageBoxDouble;
+using platform::doubles::ScratchFolder;
+using testing::EightLines;
+using testing::PrintDouble;
+using testing::TimerDouble;
+using testing::WriteFile;
+
+auto& printers = testing::PrinterEnvironment::Get();
+
+const char* const kPositions =
+    "TOP1=1\nTOP2=2\nTOP3=3\nTOP4=4\nTOP5=5\nTOP6=6\nTOP7=7\nTOP8=8\n"
+    "LEFT1=50\nLEFT2=10\nLEFT3=10\nLEFT4=50\nLEFT5=10\nLEFT6=10\nLEFT7=10\nLEFT8=-3\n";
+
+class FormTest : public ::testing::Test {
+ protected:
+  FormTest() {
+    auto owned = std::make_unique<TimerDouble>();
+    timer = owned.get();
+    form = std::make_unique<TForm1>(std::move(owned), print);
+    form->OnTerminate = [this] { ++terminations; };
+    form->OnHideMainForm = [this] { ++hides; };
+    spool = scratch.path() / "spool";
+    fs::create_directory(spool);
+  }
+
+  fs::path Ini(const std::string& text, const std::string& name = "parvel.INI") {
+    fs::path file = scratch.path() / name;
+    WriteFile(file, text);
+    return file;
+  }
+  // A complete configuration with `extra` lines in [TELA] ahead of the rest.
+  void Configure(const std::string& extra = "") {
+    form->FormCreate(Ini("[TELA]\n" + extra + "PATH=" + spool.string() + "\nTIME=100\n" + kPositions));
+  }
+  // A card file old enough to be taken at once.
+  fs::path Card(const std::string& name, const std::string& bytes) {
+    fs::path path = spool / name;
+    WriteFile(path, bytes);
+    testing::Age(path, 10);
+    return path;
+  }
+  std::vector<std::string> Boxes() const {
+    std::vector<std::string> lines;
+    for (const auto& box : boxes.boxes) lines.push_back(box.caption + ": " + box.text);
+    return lines;
+  }
+
+  ScratchFolder scratch;
+  MessageBoxDouble boxes;
+  platform::ScopedInstall<platform::MessageBoxes> boxes_installed{&boxes};
+  PrintDouble print;
+  TimerDouble* timer = nullptr;
+  std::unique_ptr<TForm1> form;
+  fs::path spool;
+  int terminations = 0;
+  int hides = 0;
+};
+
+TEST_F(FormTest, StartsPollingWithEverySetting) {
+  Configure("IMPRESSORA=  Wide  \n");
+  EXPECT_EQ(form->edtPath, spool.string());
+  EXPECT_EQ(form->edtTime, "100");
+  EXPECT_EQ(form->edtImpressora, "Wide");
+  EXPECT_EQ(form->Tops[7], 8);
+  EXPECT_EQ(form->Lefts[0], 50);
+  EXPECT_EQ(form->Lefts[7], -3);
+  EXPECT_TRUE(timer->Enabled());
+  EXPECT_TRUE(timer->Armed());
+  EXPECT_EQ(timer->armed_interval, 100u);
+  EXPECT_EQ(form->rParvel->PrinterSetup().PrinterName(), "Wide");
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(terminations, 0);
+}
+
+TEST_F(FormTest, MissingConfigurationSaysSoAndEnds) {
+  form->FormCreate(scratch.path() / "parvel.INI");
+  EXPECT_TRUE(form->ConfigMissing());
+  EXPECT_EQ(terminations, 1);
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].kind, platform::MessageKind::Error);
+  EXPECT_EQ(boxes.boxes[0].buttons, platform::mbOK);
+  EXPECT_EQ(boxes.boxes[0].caption, "Error");
+  EXPECT_EQ(boxes.boxes[0].text,
+            "O arquivo de configuração não foi encontrado!\rO gerênciador de impressão não irá funcionar "
+            "corretamente!");
+  EXPECT_FALSE(timer->Enabled());
+}
+
+TEST_F(FormTest, TakesAConfigurationNamedInAnotherCase) {
+  form->FormCreate(Ini(std::string("[tela]\npath=x\ntime=$3E8\n") + kPositions, "PARVEL.ini"));
+  EXPECT_FALSE(form->ConfigMissing());
+  EXPECT_EQ(timer->armed_interval, 1000u);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+// Start-up stops at the first bad value, reports it captioned with the application title and
+// keeps what it read before.
+TEST_F(FormTest, ABadValueLeavesThePartlyConfiguredState) {
+  const struct {
+    const char* name;
+    std::string ini;
+    char separator;
+    const char* report;
+    bool polling;
+  } cases[] = {
+      {"no TELA", "[OTHER]\nTIME=100\n", '.', "Parvel: '' is not a valid floating point value.", false},
+      {"point under a comma locale", "[TELA]\nTIME=100\nTOP1=8.731\n", ',',
+       "Parvel: '8.731' is not a valid floating point value.", false},
+      {"missing TIME", std::string("[TELA]\n") + kPositions, '.', "Parvel: '' is not a valid integer value.",
+       false},
+      {"hexadecimal TIME with blanks", std::string("[TELA]\nTIME=  $3E8 \n") + kPositions, '.', nullptr,
+       true},
+      {"negative TIME", std::string("[TELA]\nTIME=-5\n") + kPositions, '.',
+       "Parvel: '-5' is not a valid polling interval.", false},
+      {"TIME=0", std::string("[TELA]\nTIME=0\n") + kPositions, '.', nullptr, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::doubles::FixedRegionalSettings regional(c.separator);
+    platform::ScopedInstall<platform::RegionalSettings> installed(&regional);
+    auto owned = std::make_unique<TimerDouble>();
+    TimerDouble* case_timer = owned.get();
+    TForm1 fresh(std::move(owned), print);
+    boxes.boxes.clear();
+    fresh.FormCreate(Ini(c.ini));
+    EXPECT_EQ(Boxes(), c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{});
+    EXPECT_EQ(case_timer->Armed(), c.polling);
+    EXPECT_FALSE(fresh.ConfigMissing());
+  }
+}
+
+TEST_F(FormTest, CommaSeparatorAndExponentsAreRead) {
+  platform::doubles::FixedRegionalSettings comma(',');
+  platform::ScopedInstall<platform::RegionalSettings> installed(&comma);
+  form->FormCreate(
+      Ini("[TELA]\nTIME=100\nTOP1=  8,731  \nTOP2=1,5E1\nTOP3=0\nTOP4=0\nTOP5=0\nTOP6=0\nTOP7=0\nTOP8=0\n"
+          "LEFT1=0\nLEFT2=0\nLEFT3=0\nLEFT4=0\nLEFT5=0\nLEFT6=0\nLEFT7=0\nLEFT8=2e-1\n"));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_DOUBLE_EQ(form->Tops[0], 8.731);
+  EXPECT_DOUBLE_EQ(form->Tops[1], 15);
+  EXPECT_DOUBLE_EQ(form->Lefts[7], 0.2);
+}
+
+TEST_F(FormTest, EmptyPrinterKeepsTheDefaultAndRelativePathIsBesideTheIni) {
+  form->FormCreate(Ini(std::string("[TELA]\nPATH=spool\nTIME=100\nIMPRESSORA=   \n") + kPositions));
+  EXPECT_EQ(form->rParvel->PrinterSetup().PrinterName(), "Default");
+  EXPECT_EQ(form->SpoolFolder(), scratch.path() / "spool");
+  Card("a.car", EightLines("l"));
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
+TEST_F(FormTest, PrintsOneCardPerTickInNameOrderAndDeletesIt) {
+  Configure();
+  Card("B.car", EightLines("B"));
+  Card("a.car", EightLines("a"));
+  Card("C.CAR", EightLines("C"));
+  Card("x.car.txt", EightLines("x"));
+  for (int tick = 0; tick < 4; ++tick) form->Tick();
+  ASSERT_EQ(print.cards.size(), 3u);
+  EXPECT_EQ(print.cards[0].texts[0], "a1");
+  EXPECT_EQ(print.cards[1].texts[7], "B8");
+  EXPECT_EQ(print.cards[2].texts[3], "C4");
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(spool), {}),
+            std::vector<fs::path>{spool / "x.car.txt"});
+  EXPECT_EQ(hides, 4);
+  EXPECT_TRUE(timer->Enabled());
+}
+
+TEST_F(FormTest, LabelsTakeTheConfiguredPlacesAndTheCardsLines) {
+  Configure();
+  Card("a.car", "Jos\xE9\rS\xE3o Paulo\r3\r4\r5\r6\r7\r8\r9\r");
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 1u);
+  const testing::PrintedCard& card = print.cards[0];
+  EXPECT_EQ(card.texts,
+            (std::vector<std::string>{"Jos\xC3\xA9", "S\xC3\xA3o Paulo", "3", "4", "5", "6", "7", "8"}));
+  EXPECT_EQ(card.lefts, (std::vector<int32_t>{50000, 10000, 10000, 50000, 10000, 10000, 10000, 0}));
+  EXPECT_EQ(card.tops, (std::vector<int32_t>{1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000}));
+  for (int n = 1; n <= 8; ++n) EXPECT_EQ(CardLabel(*form->rParvel, n).Caption(), "Label" + std::to_string(n));
+  EXPECT_EQ(form->ListBox1.size(), 8u);
+}
+
+TEST_F(FormTest, NoTickStartsWhileACardPrints) {
+  Configure();
+  Card("a.car", EightLines("a"));
+  Card("b.car", EightLines("b"));
+  print.during = [&] {
+    EXPECT_FALSE(timer->Enabled());
+    EXPECT_FALSE(timer->Armed());
+  };
+  form->Tick();
+  EXPECT_TRUE(timer->Armed());
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
+TEST_F(FormTest, ACardThatFailsIsKeptAndReportedOnceWhileNothingChanges) {
+  Configure();
+  const fs::path card = Card("a.car", testing::Bytes("1\n2\n3\0 4\n5\n6\n7\n8\n"));
+  Card("b.car", EightLines("b"));
+  for (int tick = 0; tick < 3; ++tick) form->Tick();
+  // ")" sorts before ".", so no "." follows.
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: List index out of bounds (3)"});
+  EXPECT_TRUE(fs::exists(card));
+  EXPECT_TRUE(print.cards.empty());
+  EXPECT_TRUE(timer->Armed());
+
+  WriteFile(card, "");  // the producer rewrites it, still short
+  testing::Age(card, 5);
+  form->Tick();
+  EXPECT_EQ(Boxes().back(), "Parvel: List index out of bounds (0)");
+  EXPECT_EQ(Boxes().size(), 2u);
+
+  WriteFile(card, "1\n2\n3\n4\n5\n6\n7\n\n");  // seven lines and two final breaks: eight
+  testing::Age(card, 5);
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 1u);
+  EXPECT_EQ(print.cards[0].texts[7], "");
+  EXPECT_FALSE(fs::exists(card));
+}
+
+TEST_F(FormTest, AFailedPrintKeepsTheCardAndAChangedFailureIsReportedAgain) {
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  print.failure = "The printer is offline";
+  form->Tick();
+  form->Tick();
+  print.failure = "The queue rejects jobs";
+  form->Tick();
+  print.failure.clear();
+  form->Tick();
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{"Parvel: The printer is offline.", "Parvel: The queue rejects jobs."}));
+  EXPECT_EQ(print.cards.size(), 1u);
+  EXPECT_FALSE(fs::exists(card));
+}
+
+TEST_F(FormTest, ACardWithoutAUsablePrinterIsKeptUnreported) {
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  print.outcome = TPrintOutcome::Refused;
+  form->Tick();
+  EXPECT_TRUE(fs::exists(card));
+  EXPECT_TRUE(Boxes().empty());
+  print.outcome = TPrintOutcome::Printed;
+  form->Tick();
+  EXPECT_FALSE(fs::exists(card));
+}
+
+TEST_F(FormTest, AFileStillBeingWrittenWaitsInSilence) {
+  Configure();
+  const fs::path card = spool / "a.car";
+  WriteFile(card, "1\n2\n3\n");  // written just now
+  form->Tick();
+  EXPECT_TRUE(print.cards.empty());
+  WriteFile(card, EightLines("a"));  // the writer goes on
+  form->Tick();
+  EXPECT_TRUE(print.cards.empty());
+  form->Tick();  // unchanged since the previous tick
+  EXPECT_EQ(print.cards.size(), 1u);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(FormTest, ALockedFileWaitsInSilence) {
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  const int writer = open(card.c_str(), O_WRONLY);
+  ASSERT_EQ(flock(writer, LOCK_EX), 0);
+  form->Tick();
+  EXPECT_TRUE(print.cards.empty());
+  close(writer);
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 1u);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(FormTest, TheSpoolFolderIsLookedForAtEveryTick) {
+  fs::remove(spool);
+  Configure();
+  EXPECT_TRUE(Boxes().empty());
+  form->Tick();
+  fs::create_directory(spool);
+  Card("a.car", EightLines("a"));
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
+TEST_F(FormTest, ATooLargeCardIsReportedAndKept) {
+  Configure();
+  const fs::path card = Card("a.car", "1\n" + std::string(kCardByteLimit, 'x') + "\n3\n4\n5\n6\n7\n8\n");
+  form->Tick();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: The first 8 lines of file \"" + card.string() +
+                                              "\" do not fit in 1 MiB; the file is kept."});
+  EXPECT_TRUE(fs::exists(card));
+}
+
+TEST_F(FormTest, ACardThatCannotBeDeletedIsReportedAndNotPrintedAgain) {
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  // Its producer puts a folder in its place while it prints: the deletion fails.
+  print.during = [&] {
+    fs::remove(card);
+    fs::create_directory(card);
+  };
+  form->Tick();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(
+      Boxes()[0].rfind("Parvel: The card \"" + card.string() + "\" was printed but cannot be deleted. ", 0),
+      0u)
+      << Boxes()[0];
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
+// A modal report lets the loop run; the timer ticks on, but no card starts until it is closed.
+TEST_F(FormTest, NoCardStartsWhileAReportIsOpen) {
+  class ReentrantBoxes : public MessageBoxDouble {
+   public:
+    platform::MessageButton Show(platform::MessageKind kind, const std::string& caption,
+                                 const std::string& text, platform::MessageButtons buttons) override {
+      if (while_open) while_open();
+      return MessageBoxDouble::Show(kind, caption, text, buttons);
+    }
+    std::function<void()> while_open;
+  } reentrant;
+  platform::ScopedInstall<platform::MessageBoxes> installed(&reentrant);
+  Configure();
+  Card("a.car", "short\n");
+  Card("b.car", EightLines("b"));
+  int ticks_inside = 0;
+  reentrant.while_open = [&] {
+    ++ticks_inside;
+    timer->Fire();
+    timer->Fire();
+  };
+  timer->Fire();
+  EXPECT_EQ(ticks_inside, 1);
+  EXPECT_TRUE(print.cards.empty());
+  ASSERT_EQ(reentrant.boxes.size(), 1u);
+  EXPECT_EQ(reentrant.boxes[0].text, "List index out of bounds (1)");
+}
+
+}  // namespace
+}  // namespace parvel::agent
+
+namespace parvel::agent {
+namespace {
+
+// Without a display the reports are the lines on standard error, and nothing waits for a person.
+TEST(FormReports, AreOneLineEachOnTheLogWithoutADisplay) {
+  ScratchFolder scratch;
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  platform::linux_os::QtMessageBoxes real(platform::linux_os::QtMessageBoxes::Display::Detect, log);
+  platform::ScopedInstall<platform::MessageBoxes> installed(&real);
+  PrintDouble print;
+  {
+    TForm1 missing(std::make_unique<TimerDouble>(), print);
+    missing.FormCreate(scratch.path() / "parvel.INI");
+  }
+  {
+    TForm1 partly(std::make_unique<TimerDouble>(), print);
+    WriteFile(scratch.path() / "parvel.INI", "[TELA]\nTOP1=8.731.5\n");
+    partly.FormCreate(scratch.path() / "parvel.INI");
+  }
+  std::rewind(log);
+  std::string written;
+  for (int c = std::fgetc(log); c != EOF; c = std::fgetc(log)) written.push_back(static_cast<char>(c));
+  std::fclose(log);
+  const std::string title =
+      platform::linux_os::TitleOfProgramFile(fs::read_symlink("/proc/self/exe").filename());
+  EXPECT_EQ(
+      written,
+      "Error: O arquivo de configuração não foi encontrado! O gerênciador de impressão não irá funcionar "
+      "corretamente!\n" +
+          title + ": '8.731.5' is not a valid floating point value.\n");
+  EXPECT_EQ(title, "form_test");  // the program file is form_test
+}
+
+}  // namespace
+}  // namespace parvel::agent
