@@ -190,6 +190,10 @@ class TppPageBand : public TppBand {
   void SetPrintOnFirstPage(bool value);
   bool PrintOnLastPage() const { return print_on_last_page_; }
   void SetPrintOnLastPage(bool value);
+  // The page footer never grows.
+  void SetPrintHeight(TppPrintHeightType value) override {
+    if (BandType() != btFooter) TppBand::SetPrintHeight(value);
+  }
   void WriteProperties(TWriter& writer) const override;
   bool ReadProperty(const std::string& name, TReader& reader) override;
 
