@@ -190,7 +190,7 @@ void TppCustomReport::GeneratePages(TComponent& sender, TppPageRequest& request)
   if (engine_->StopRequested()) engine_->Reset();
 }
 
-void TppCustomReport::HandlePrintError(std::exception_ptr failure) {
+void TppCustomReport::HandlePrintError(const std::exception_ptr& failure) {
   TppProducer::HandlePrintError(failure);
   if (engine_ && engine_->Generating()) engine_->Cancel();
   if (engine_ && engine_->QuietErrors()) return;

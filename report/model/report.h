@@ -52,7 +52,7 @@ class TppCustomReport : public TppProducer {
   void PageDefChanged() override;
   void SetPrinterSetup(const TppPrinterSetup& setup) override;
   void GeneratePages(TComponent& sender, TppPageRequest& request) override;
-  void HandlePrintError(std::exception_ptr failure) override;
+  void HandlePrintError(const std::exception_ptr& failure) override;
   void Cancel() override;
   void Reset() override;
 

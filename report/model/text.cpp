@@ -100,7 +100,9 @@ TppCalcRectResult CalcTextRect(TppTextMeasure& measure, const std::string& text,
       const size_t blank = paragraph.find(' ', at);
       const size_t end = blank == std::string::npos ? paragraph.size() : blank;
       const std::string word = paragraph.substr(at, end - at);
-      const std::string joined = line.empty() ? word : line + " " + word;
+      std::string joined = line;
+      if (!joined.empty()) joined += ' ';
+      joined += word;
       if (!line.empty() && measure.Width(joined) > width) {
         ++paragraph_lines;
         line = word;

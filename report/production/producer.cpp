@@ -449,7 +449,7 @@ void TppProducer::GeneratePages(TComponent& sender, TppPageRequest& request) {
   DoOnPageRequest(sender, request);
 }
 
-void TppProducer::HandlePrintError(std::exception_ptr /*failure*/) { publisher_->CancelJob(); }
+void TppProducer::HandlePrintError(const std::exception_ptr& /*failure*/) { publisher_->CancelJob(); }
 
 void TppProducer::Cancel() { cancelled_ = true; }
 

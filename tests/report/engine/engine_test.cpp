@@ -80,7 +80,7 @@ class EngineTest : public ::testing::Test {
   }
 
   void Generate(TppPageSettingType setting = psAll, int32_t requested = 1,
-                std::vector<std::string> list = {}) {
+                const std::vector<std::string>& list = {}) {
     TppPageRequest request;
     request.SetPageSetting(setting);
     request.SetPageRequested(requested);

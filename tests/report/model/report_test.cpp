@@ -29,7 +29,7 @@ std::unique_ptr<TppReport> ReadReport(const std::string& text) {
   std::unique_ptr<TComponent> read = ReadComponentText(text);
   auto* report = dynamic_cast<TppReport*>(read.get());
   if (report == nullptr) return nullptr;
-  read.release();
+  static_cast<void>(read.release());  // now held as the report
   return std::unique_ptr<TppReport>(report);
 }
 
