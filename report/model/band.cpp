@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "report/base/stream.h"
+#include "report/model/data_pipeline.h"
 #include "report/model/report.h"
 #include "report/output/printer.h"
 
@@ -271,6 +273,205 @@ bool TppBand::ReadProperty(const std::string& name, TReader& reader) {
     return TppCacheable::ReadProperty(name, reader);
   }
   return true;
+}
+
+// ---- band kinds
+
+void TppPageBand::SetPrintOnFirstPage(bool value) {
+  print_on_first_page_ = value;
+  ResetReportEngine();
+}
+
+void TppPageBand::SetPrintOnLastPage(bool value) {
+  print_on_last_page_ = value;
+  ResetReportEngine();
+}
+
+void TppPageBand::WriteProperties(TWriter& writer) const {
+  TppBand::WriteProperties(writer);
+  if (!print_on_first_page_) {
+    writer.WritePropName("PrintOnFirstPage");
+    writer.WriteBoolean(false);
+  }
+  if (!print_on_last_page_) {
+    writer.WritePropName("PrintOnLastPage");
+    writer.WriteBoolean(false);
+  }
+}
+
+bool TppPageBand::ReadProperty(const std::string& name, TReader& reader) {
+  if (name == "PrintOnFirstPage") {
+    print_on_first_page_ = reader.ReadBoolean();
+  } else if (name == "PrintOnLastPage") {
+    print_on_last_page_ = reader.ReadBoolean();
+  } else {
+    return TppBand::ReadProperty(name, reader);
+  }
+  return true;
+}
+
+void TppReportBand::SetNewPage(bool value) {
+  new_page_ = value;
+  ResetReportEngine();
+}
+
+void TppReportBand::WriteProperties(TWriter& writer) const {
+  TppCustomBand::WriteProperties(writer);
+  if (new_page_) {
+    writer.WritePropName("NewPage");
+    writer.WriteBoolean(true);
+  }
+}
+
+bool TppReportBand::ReadProperty(const std::string& name, TReader& reader) {
+  if (name != "NewPage") return TppCustomBand::ReadProperty(name, reader);
+  new_page_ = reader.ReadBoolean();
+  return true;
+}
+
+TppDetailBand::~TppDetailBand() { SetDataPipeline(nullptr); }
+
+void TppDetailBand::SetPrintHeight(TppPrintHeightType value) {
+  if (value == phDynamic && column_traversal_ == ctLeftToRight) return;
+  TppCustomBand::SetPrintHeight(value);
+}
+
+void TppDetailBand::SetPrintCount(int32_t value) {
+  print_count_ = value;
+  ResetReportEngine();
+}
+
+void TppDetailBand::SetBandsPerRecord(int32_t value) {
+  bands_per_record_ = value < 1 ? 1 : value;
+  ResetReportEngine();
+}
+
+void TppDetailBand::SetColumnTraversal(TppColumnTraversalType value) {
+  column_traversal_ = value;
+  if (value == ctLeftToRight && PrintHeight() == phDynamic) TppCustomBand::SetPrintHeight(phStatic);
+  ResetReportEngine();
+}
+
+void TppDetailBand::SetDataPipeline(TppDataPipeline* pipeline) {
+  if (pipeline == data_pipeline_) return;
+  if (data_pipeline_ != nullptr) data_pipeline_->RemoveEventListener(this);
+  data_pipeline_ = pipeline;
+  data_pipeline_name_ = pipeline != nullptr ? pipeline->Name() : "";
+  if (pipeline != nullptr) pipeline->AddEventListener(this);
+  ResetReportEngine();
+}
+
+void TppDetailBand::LinkNotify(TppCommunicator* sender, TppOperationType operation) {
+  TppCustomBand::LinkNotify(sender, operation);
+  if (operation == ppopRemove && sender != nullptr && sender == data_pipeline_) {
+    data_pipeline_ = nullptr;
+    data_pipeline_name_.clear();
+    ResetReportEngine();
+  }
+}
+
+void TppDetailBand::WriteProperties(TWriter& writer) const {
+  TppCustomBand::WriteProperties(writer);
+  if (bands_per_record_ != 1) {
+    writer.WritePropName("BandsPerRecord");
+    writer.WriteInteger(bands_per_record_);
+  }
+  if (column_traversal_ != ctTopToBottom) {
+    writer.WritePropName("ColumnTraversal");
+    writer.WriteIdent("ctLeftToRight");
+  }
+  if (data_pipeline_ != nullptr) {
+    writer.WritePropName("DataPipeline");
+    writer.WriteString(data_pipeline_->Name());
+  }
+  if (print_count_ != 0) {
+    writer.WritePropName("PrintCount");
+    writer.WriteInteger(print_count_);
+  }
+}
+
+bool TppDetailBand::ReadProperty(const std::string& name, TReader& reader) {
+  if (name == "BandsPerRecord") {
+    const int32_t value = reader.ReadInteger();
+    bands_per_record_ = value < 1 ? 1 : value;
+  } else if (name == "ColumnTraversal") {
+    const std::string ident = reader.ReadIdent();
+    if (ident == "ctTopToBottom") {
+      column_traversal_ = ctTopToBottom;
+    } else if (ident == "ctLeftToRight") {
+      column_traversal_ = ctLeftToRight;
+    } else {
+      reader.Error("unknown column traversal " + ident);
+    }
+  } else if (name == "DataPipeline") {
+    data_pipeline_name_ = reader.ReadString();
+  } else if (name == "PrintCount") {
+    print_count_ = reader.ReadInteger();
+  } else if (name == "DataSource") {
+    data_source_ = reader.ReadString();
+  } else if (name == "NoRecordsAction" || name == "SkipWhenNoRecords") {
+    reader.SkipValue();
+  } else {
+    return TppCustomBand::ReadProperty(name, reader);
+  }
+  return true;
+}
+
+bool TppPageStyle::Frozen() const { return Report() != nullptr && Report()->Generating(); }
+
+void TppPageStyle::SetPageSetting(TppPageSettingType value) {
+  if (!Frozen()) page_setting_ = value;
+}
+
+void TppPageStyle::SetPageList(const std::vector<std::string>& value) {
+  if (!Frozen()) page_list_ = value;
+}
+
+void TppPageStyle::SetSinglePage(int32_t value) {
+  if (!Frozen()) single_page_ = value;
+}
+
+void TppPageStyle::SetStartPage(int32_t value) {
+  if (!Frozen()) start_page_ = value;
+}
+
+void TppPageStyle::SetEndPage(int32_t value) {
+  if (!Frozen()) end_page_ = value;
+}
+
+void TppPageStyle::SetValidPages(const std::string& text) {
+  if (Frozen()) return;
+  std::vector<std::string> pages;
+  std::string item;
+  auto flush = [&] {
+    if (item.empty()) return;
+    const size_t dash = item.find('-');
+    if (dash != std::string::npos && dash > 0 && dash + 1 < item.size()) {
+      const long from = std::strtol(item.substr(0, dash).c_str(), nullptr, 10);
+      const long to = std::strtol(item.substr(dash + 1).c_str(), nullptr, 10);
+      // A range is capped so that a typing slip cannot make a list of millions.
+      for (long page = from; page <= to && page - from < 10000; ++page) pages.push_back(std::to_string(page));
+    } else {
+      pages.push_back(item);
+    }
+    item.clear();
+  };
+  for (char c : text) {
+    if (c == ',' || c == ' ' || c == ';') {
+      flush();
+    } else {
+      item += c;
+    }
+  }
+  flush();
+  page_list_ = pages;
+  page_setting_ = psPageList;
+}
+
+std::string TppPageStyle::ValidPages() const {
+  std::string text;
+  for (const std::string& page : page_list_) text += (text.empty() ? "" : ",") + page;
+  return text;
 }
 
 }  // namespace parvel::report

@@ -5,14 +5,17 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "report/base/cache.h"
 #include "report/base/units.h"
 #include "report/model/component.h"
+#include "report/output/page_request.h"
 
 namespace parvel::report {
 
 class TppCustomReport;
+class TppDataPipeline;
 
 enum TppBandType : int32_t {
   btHeader = 0,
@@ -112,7 +115,7 @@ class TppBand : public TppCacheable {
   int32_t mmWidth() const;
 
   TppPrintHeightType PrintHeight() const { return print_height_; }
-  void SetPrintHeight(TppPrintHeightType value);
+  virtual void SetPrintHeight(TppPrintHeightType value);
   bool Visible() const { return visible_; }
   void SetVisible(bool value);
   bool Save() const { return save_; }
@@ -133,7 +136,7 @@ class TppBand : public TppCacheable {
   void DoAfterGenerate();
   void DoBeforePrint();
   void DoAfterPrint();
-  virtual void EndPage() {}
+  virtual void EndOfPage() {}
   // Passed on to every object, in object order.
   void StartOfReport();
   void StartOfGeneration();
@@ -179,6 +182,46 @@ class TppCustomBand : public TppBand {
   bool PublishesPositions() const override { return true; }
 };
 
+// Header and footer bands: once per page, each page's own choice for the first and last page.
+class TppPageBand : public TppBand {
+ public:
+  using TppBand::TppBand;
+  bool PrintOnFirstPage() const { return print_on_first_page_; }
+  void SetPrintOnFirstPage(bool value);
+  bool PrintOnLastPage() const { return print_on_last_page_; }
+  void SetPrintOnLastPage(bool value);
+  // The page footer never grows.
+  void SetPrintHeight(TppPrintHeightType value) override {
+    if (BandType() != btFooter) TppBand::SetPrintHeight(value);
+  }
+  void WriteProperties(TWriter& writer) const override;
+  bool ReadProperty(const std::string& name, TReader& reader) override;
+
+ private:
+  bool print_on_first_page_ = true;
+  bool print_on_last_page_ = true;
+};
+
+// Title and summary: once per report, optionally on a page of their own.
+class TppReportBand : public TppCustomBand {
+ public:
+  using TppCustomBand::TppCustomBand;
+  bool NewPage() const { return new_page_; }
+  void SetNewPage(bool value);
+  void WriteProperties(TWriter& writer) const override;
+  bool ReadProperty(const std::string& name, TReader& reader) override;
+
+ private:
+  bool new_page_ = false;
+};
+
+// Footers stand at the foot of the page and never grow.
+class TppStaticBand : public TppBand {
+ public:
+  using TppBand::TppBand;
+  void SetPrintHeight(TppPrintHeightType /*value*/) override {}
+};
+
 #define PARVEL_BAND_CLASS(Name, Base, Code, Kind, RankNo, Columns) \
   class Name : public Base {                                       \
    public:                                                         \
@@ -190,15 +233,87 @@ class TppCustomBand : public TppBand {
     long RankNumber() const override { return RankNo; }            \
   };
 
-PARVEL_BAND_CLASS(TppTitleBand, TppCustomBand, btTitle, "Title", 1, false)
-PARVEL_BAND_CLASS(TppHeaderBand, TppBand, btHeader, "Header", 2, false)
+PARVEL_BAND_CLASS(TppTitleBand, TppReportBand, btTitle, "Title", 1, false)
+PARVEL_BAND_CLASS(TppHeaderBand, TppPageBand, btHeader, "Header", 2, false)
 PARVEL_BAND_CLASS(TppColumnHeaderBand, TppBand, btColumnHeader, "Column Header", 3, true)
-PARVEL_BAND_CLASS(TppDetailBand, TppCustomBand, btDetail, "Detail", 5, true)
-PARVEL_BAND_CLASS(TppColumnFooterBand, TppBand, btColumnFooter, "Column Footer", 7, true)
-PARVEL_BAND_CLASS(TppFooterBand, TppBand, btFooter, "Footer", 8, false)
-PARVEL_BAND_CLASS(TppSummaryBand, TppCustomBand, btSummary, "Summary", 9, false)
-PARVEL_BAND_CLASS(TppPageStyle, TppCustomBand, btPageStyle, "Page Style", 10, false)
+PARVEL_BAND_CLASS(TppColumnFooterBand, TppStaticBand, btColumnFooter, "Column Footer", 7, true)
+PARVEL_BAND_CLASS(TppFooterBand, TppPageBand, btFooter, "Footer", 8, false)
+PARVEL_BAND_CLASS(TppSummaryBand, TppReportBand, btSummary, "Summary", 9, false)
 
 #undef PARVEL_BAND_CLASS
+
+enum TppColumnTraversalType : uint8_t { ctTopToBottom, ctLeftToRight };
+
+// The record band: printed once (or BandsPerRecord times) for every record.
+class TppDetailBand : public TppCustomBand {
+ public:
+  using TppCustomBand::TppCustomBand;
+  ~TppDetailBand() override;
+  std::string ClassName() const override { return "TppDetailBand"; }
+  TppBandType BandType() const override { return btDetail; }
+  std::string KindName() const override { return "Detail"; }
+  bool PerColumn() const override { return true; }
+  long RankNumber() const override { return 5; }
+  void LinkNotify(TppCommunicator* sender, TppOperationType operation) override;
+  void WriteProperties(TWriter& writer) const override;
+  bool ReadProperty(const std::string& name, TReader& reader) override;
+
+  // Refuses phDynamic while the band runs left to right.
+  void SetPrintHeight(TppPrintHeightType value) override;
+  // At most this many detail bands per page when above 0.
+  int32_t PrintCount() const { return print_count_; }
+  void SetPrintCount(int32_t value);
+  // Values below 1 are stored as 1.
+  int32_t BandsPerRecord() const { return bands_per_record_; }
+  void SetBandsPerRecord(int32_t value);
+  TppColumnTraversalType ColumnTraversal() const { return column_traversal_; }
+  // Left to right makes a dynamic band static.
+  void SetColumnTraversal(TppColumnTraversalType value);
+  // The band's own pipeline (linked); null for the report's.
+  TppDataPipeline* DataPipeline() const { return data_pipeline_; }
+  void SetDataPipeline(TppDataPipeline* pipeline);
+  const std::string& DataSource() const { return data_source_; }
+
+ private:
+  int32_t print_count_ = 0;
+  int32_t bands_per_record_ = 1;
+  TppColumnTraversalType column_traversal_ = ctTopToBottom;
+  TppDataPipeline* data_pipeline_ = nullptr;
+  std::string data_pipeline_name_;
+  std::string data_source_;
+};
+
+// The page background: drawn first on every page it shows on, the other bands over it.
+class TppPageStyle : public TppCustomBand {
+ public:
+  using TppCustomBand::TppCustomBand;
+  std::string ClassName() const override { return "TppPageStyle"; }
+  TppBandType BandType() const override { return btPageStyle; }
+  std::string KindName() const override { return "Page Style"; }
+  long RankNumber() const override { return 10; }
+
+  // Every setter ignores new values while the report generates.
+  TppPageSettingType PageSetting() const { return page_setting_; }
+  void SetPageSetting(TppPageSettingType value);
+  const std::vector<std::string>& PageList() const { return page_list_; }
+  void SetPageList(const std::vector<std::string>& value);
+  int32_t SinglePage() const { return single_page_; }
+  void SetSinglePage(int32_t value);
+  int32_t StartPage() const { return start_page_; }
+  void SetStartPage(int32_t value);
+  int32_t EndPage() const { return end_page_; }
+  void SetEndPage(int32_t value);
+  // Page numbers separated by commas or blanks; "3-5" stands for 3, 4 and 5. Sets psPageList.
+  void SetValidPages(const std::string& text);
+  std::string ValidPages() const;
+
+ private:
+  bool Frozen() const;
+  TppPageSettingType page_setting_{};
+  std::vector<std::string> page_list_;
+  int32_t single_page_ = 0;
+  int32_t start_page_ = 0;
+  int32_t end_page_ = 0;
+};
 
 }  // namespace parvel::report

@@ -35,6 +35,13 @@ class TppReportEngine {
   virtual bool DonePrinting() const { return false; }
   virtual int32_t PageBandCount() const { return 0; }
   virtual int32_t ReportBandCount() const { return 0; }
+  // Whether no generation run has started since creation or the last Reset.
+  virtual bool Initial() const { return true; }
+  virtual bool StopRequested() const { return false; }
+  // When set, the report's error path stops generation without raising.
+  virtual bool QuietErrors() const { return false; }
+  // The page the engine generates into; none for an engine without one.
+  virtual TppPage* CurrentPage() { return nullptr; }
 };
 
 }  // namespace parvel::report

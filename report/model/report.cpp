@@ -6,6 +6,7 @@
 
 #include "report/base/errors.h"
 #include "report/base/stream.h"
+#include "report/engine/engine.h"
 #include "report/model/text.h"
 #include "report/output/publisher.h"
 
@@ -33,15 +34,20 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-TppCustomReport::TppCustomReport(TComponent* owner) : TppProducer(owner) {}
+TppCustomReport::TppCustomReport(TComponent* owner) : TppProducer(owner) {
+  auto engine = std::make_unique<TppEngine>(*this);
+  engine->PageReady = [this](TppPage& page) { Publisher().ReceivePage(page); };
+  engine_ = std::move(engine);
+}
 
 TppCustomReport::~TppCustomReport() {
   Destroying();
   SendGenerationEnd();
   SetDataPipeline(nullptr);
-  // Bands go while the report is whole: each leaves the band list on its way.
-  while (!bands_.empty()) delete bands_.back();
+  // The engine goes first, letting go of the bands and the data; then the bands, while the
+  // report is whole: each leaves the band list on its way.
   engine_.reset();
+  while (!bands_.empty()) delete bands_.back();
 }
 
 TppBand* TppCustomReport::Bands(int index) const {
@@ -160,18 +166,34 @@ void TppCustomReport::GeneratePages(TComponent& sender, TppPageRequest& request)
   if (!engine_) return;
   SetPrinting(true);
   try {
+    // Pages generated for another paper are of no use: the publisher drops them and the engine
+    // starts again.
+    if (TppPage* page = engine_->CurrentPage()) {
+      const bool same = page->PrinterSetup().IsSamePaper(PrinterSetup());
+      page->SetPrinterSetup(&PrinterSetup());
+      page->SetSourceReport(this);
+      if (!same && !engine_->Initial()) {
+        Publisher().InvalidatePages();
+        SetPrinting(false);
+        engine_->Reset();
+        SetPrinting(true);
+      }
+    }
     engine_->GenerateRequest(Publisher(), request);
   } catch (...) {
     SetPrinting(false);
+    engine_->Reset();
     HandlePrintError(std::current_exception());
-    throw;
+    return;
   }
   SetPrinting(false);
+  if (engine_->StopRequested()) engine_->Reset();
 }
 
-void TppCustomReport::HandlePrintError(std::exception_ptr failure) {
+void TppCustomReport::HandlePrintError(const std::exception_ptr& failure) {
   TppProducer::HandlePrintError(failure);
   if (engine_ && engine_->Generating()) engine_->Cancel();
+  if (engine_ && engine_->QuietErrors()) return;
   std::string message;
   try {
     std::rethrow_exception(failure);
@@ -290,7 +312,7 @@ void TppCustomReport::StartPage() { Step(OnStartPage, kStartPageEvent); }
 
 bool TppCustomReport::EndPage() {
   Step(OnEndPage, kEndPageEvent);
-  for (TppBand* band : bands_) band->EndPage();
+  for (TppBand* band : bands_) band->EndOfPage();
   return page_limit_ > 0 && AbsolutePageNo() >= page_limit_;
 }
 
@@ -392,6 +414,31 @@ bool TppCustomReport::ReadProperty(const std::string& name, TReader& reader) {
     return TppProducer::ReadProperty(name, reader);
   }
   return true;
+}
+
+TppReport::TppReport(TComponent* owner)
+    : TppBandedReport(owner), cache_manager_(std::make_unique<TppCacheManager>()) {
+  auto* engine = dynamic_cast<TppEngine*>(Engine());
+  TppCacheManager& manager = *cache_manager_;
+  engine->LastCheckpointedPage = [&manager] { return manager.CachePageCount(); };
+  engine->ClearCheckpoints = [&manager] { manager.ClearCache(); };
+  engine->RestoreCheckpoint = [&manager](int32_t page) { manager.RestoreFromCache(page); };
+  engine->SaveCheckpoint = [&manager](int32_t page) { manager.SaveToCache(page); };
+  engine->RegisterCacheable = [&manager](TppCacheable& cacheable) { manager.RegisterCacheable(&cacheable); };
+  manager.StopEngine = [this] {
+    if (TppReportEngine* current = Engine()) current->Cancel();
+  };
+}
+
+TppReport::~TppReport() {
+  // The engine goes before the checkpoint store it registered with.
+  SetEngine(nullptr);
+}
+
+void TppReport::PrintToDevices() {
+  if (Engine() != nullptr && Engine()->Initial() && !Engine()->StopRequested())
+    Publisher().SetCachePages(cache_pages_);
+  TppBandedReport::PrintToDevices();
 }
 
 void TppBandedReport::StartPrintJob() {

@@ -10,6 +10,7 @@
 
 #include "report/base/units.h"
 #include "report/model/band.h"
+#include "report/model/data_pipeline.h"
 #include "report/model/engine.h"
 #include "report/output/page.h"
 #include "report/production/producer.h"
@@ -33,14 +34,6 @@ inline constexpr int kStartFirstPassEvent = 20;
 inline constexpr int kStartPageEvent = 21;
 inline constexpr int kStartSecondPassEvent = 22;
 
-// A source of records for a report. Traversal belongs to the engine; the report only links to
-// it and is told when it goes.
-class TppDataPipeline : public TppCommunicator {
- public:
-  using TppCommunicator::TppCommunicator;
-  std::string ClassName() const override { return "TppDataPipeline"; }
-};
-
 class TppCustomReport : public TppProducer {
  public:
   explicit TppCustomReport(TComponent* owner = nullptr);
@@ -59,7 +52,7 @@ class TppCustomReport : public TppProducer {
   void PageDefChanged() override;
   void SetPrinterSetup(const TppPrinterSetup& setup) override;
   void GeneratePages(TComponent& sender, TppPageRequest& request) override;
-  void HandlePrintError(std::exception_ptr failure) override;
+  void HandlePrintError(const std::exception_ptr& failure) override;
   void Cancel() override;
   void Reset() override;
 
@@ -179,8 +172,20 @@ class TppBandedReport : public TppCustomReport {
 
 class TppReport : public TppBandedReport {
  public:
-  using TppBandedReport::TppBandedReport;
+  explicit TppReport(TComponent* owner = nullptr);
+  ~TppReport() override;
   std::string ClassName() const override { return "TppReport"; }
+
+  // Handed to the publisher when a print run starts a fresh generation.
+  bool CachePages() const { return cache_pages_; }
+  void SetCachePages(bool value) { cache_pages_ = value; }
+  void PrintToDevices() override;
+  // Holds the engine's page checkpoints.
+  TppCacheManager& CacheManager() { return *cache_manager_; }
+
+ private:
+  bool cache_pages_ = false;
+  std::unique_ptr<TppCacheManager> cache_manager_;
 };
 
 // Makes the report classes, bands and labels known to the stream format by class name.

@@ -449,11 +449,7 @@ void TppProducer::GeneratePages(TComponent& sender, TppPageRequest& request) {
   DoOnPageRequest(sender, request);
 }
 
-// The failure travels by value, as the overrides that keep or pass it on take it.
-void TppProducer::HandlePrintError(
-    std::exception_ptr /*failure*/) {  // NOLINT(performance-unnecessary-value-param)
-  publisher_->CancelJob();
-}
+void TppProducer::HandlePrintError(const std::exception_ptr& /*failure*/) { publisher_->CancelJob(); }
 
 void TppProducer::Cancel() { cancelled_ = true; }
 

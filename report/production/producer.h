@@ -110,7 +110,7 @@ class TppProducer : public TppRelative {
   virtual void Print();
   virtual void PrintToDevices();
   virtual void GeneratePages(TComponent& sender, TppPageRequest& request);
-  virtual void HandlePrintError(std::exception_ptr failure);
+  virtual void HandlePrintError(const std::exception_ptr& failure);
   virtual void Reset();
   virtual void SendPrintEnd();
   virtual void SendPrintStart();

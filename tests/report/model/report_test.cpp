@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "report/base/stream.h"
+#include "report/engine/list_pipeline.h"
 #include "tests/report/model/model_doubles.h"
 
 namespace parvel::report {
@@ -428,7 +429,7 @@ TEST_F(ReportTest, UnitsReachEveryBandAndObject) {
 TEST_F(ReportTest, DataPipelineSetsAutoStopAndIsDroppedWhenFreed) {
   TppReport report;
   EXPECT_TRUE(report.AutoStop());
-  auto pipeline = std::make_unique<TppDataPipeline>();
+  auto pipeline = std::make_unique<TppListPipeline>();
   report.SetDataPipeline(pipeline.get());
   EXPECT_FALSE(report.AutoStop());
   EXPECT_EQ(report.DataPipeline(), pipeline.get());

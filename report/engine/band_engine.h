@@ -1,0 +1,108 @@
+#pragma once
+// The band generation loop: decide whether a band may print now, place it, let its components
+// generate in list order, queue their output by ZOrder, move the print position on, and repeat
+// as often as the band's kind allows. Every band of a run has one band engine; the detail
+// band's adds the record-by-record rules.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "report/base/cache.h"
+#include "report/engine/band_kinds.h"
+#include "report/model/band.h"
+
+namespace parvel::report {
+
+class TppEngine;
+
+class TppBandEngine : public TppCacheable {
+ public:
+  TppBandEngine(TppEngine& engine, TppBand& band);
+  ~TppBandEngine() override;
+  std::string ClassName() const override { return "TppBandEngine"; }
+  void LinkNotify(TppCommunicator* sender, TppOperationType operation) override;
+
+  // Prepares for a new generation run: component lists rebuilt, nothing pending.
+  void InitGeneration();
+  // Runs the loop until the band is done for this call, does not fit, or printing stops.
+  void Generate();
+  void StartPage(bool drawn);
+  void EndPage() {}
+
+  TppBand* Band() const { return band_; }
+  bool Generating() const { return generating_; }
+  bool GenerationComplete() const { return generation_complete_; }
+  bool OutOfSpace() const { return out_of_space_; }
+  bool OverFlow() const { return over_flow_; }
+  bool PartialGeneration() const { return partial_generation_; }
+  int32_t PartialAdjustment() const { return partial_adjustment_; }
+  int32_t Count() const { return count_; }
+  void SetCount(int32_t value) { count_ = value; }
+  int32_t SpaceUsed() const { return space_used_; }
+  int32_t PageBottom() const { return page_bottom_; }
+  const TppPrintRect& PrintRect() const { return print_rect_; }
+  int32_t BandsPerRecordCount() const { return bands_per_record_count_; }
+  bool Continuing() const { return over_flow_ || partial_generation_; }
+  // Whether the band's last loop printed anything that took space on the page.
+  bool UsedSpace() const { return used_space_; }
+
+  void SaveToCache(int32_t page) override;
+  void RestoreFromCache(int32_t page) override;
+
+ private:
+  struct Record {
+    int32_t resume_object;
+    int32_t resume_list;
+    int32_t partial_adjustment;
+    int32_t bands_per_record_count;
+    uint8_t over_flow;
+    uint8_t partial_generation;
+    uint8_t position_break;
+    uint8_t page_break_done;
+  };
+
+  bool Done() const;
+  bool EffectiveVisible() const;
+  void BeforeLoop();
+  void BeforePrintStage();
+  void FitStep();
+  void GenerateComponents();
+  void Advance();
+  void OutputQueue();
+  void AfterIteration();
+  void EndOfLoop();
+  void Publish();
+  [[noreturn]] void DoesNotFit() const;
+
+  TppEngine& engine_;
+  TppBand* band_;                                  // linked: cleared when the band goes
+  std::vector<std::vector<TppComponent*>> lists_;  // "1" static .. "4" shifting
+  std::multimap<int32_t, TppComponent*> queue_;    // by ZOrder
+
+  bool generating_ = false;
+  bool generation_complete_ = false;
+  bool out_of_space_ = false;
+  bool over_flow_ = false;
+  bool partial_generation_ = false;
+  int32_t partial_adjustment_ = 0;
+  int32_t count_ = 0;
+  int32_t page_bottom_ = 0;
+  int32_t starting_position_ = 0;
+  int32_t current_position_ = 0;
+  int32_t space_used_ = 0;
+  bool all_objects_printed_ = true;
+  bool position_break_ = false;
+  bool page_break_done_ = false;
+  bool visible_ = true;
+  bool draw_ = true;
+  bool used_space_ = false;
+  TppPrintRect print_rect_;
+  int32_t resume_list_ = 0;
+  int32_t resume_object_ = 0;
+  int32_t current_partial_adjustment_ = 0;
+  int32_t bands_per_record_count_ = 1;
+  int32_t saved_top_ = 0;  // the page style puts the print position back
+};
+
+}  // namespace parvel::report

@@ -1,0 +1,133 @@
+// The card report printed through its own generation engine on the card queue of a private
+// cupsd: one job "Report" of one CR80 page with the texts where the labels put them, twice in a
+// row without the first card's texts on the second, and a failure inside generation that
+// reaches the caller as a print error, sends no job, and leaves the next print working.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "report/base/errors.h"
+#include "report/engine/engine.h"
+#include "report/output/printer_list.h"
+#include "tests/report/model/model_doubles.h"
+#include "tests/support/cups_server.h"
+
+namespace parvel::report {
+namespace {
+
+using parvel::doubles::CupsEnvironment;
+using parvel::doubles::kPointsPerMm;
+using parvel::doubles::PdfPage;
+using parvel::doubles::PdfWord;
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
+
+constexpr double kTolerance = 0.2 * kPointsPerMm;
+
+double Points(int32_t thousandths) { return thousandths / 1000.0 * kPointsPerMm; }
+
+const PdfWord* Find(const PdfPage& page, const std::string& text) {
+  for (const PdfWord& word : page.words) {
+    if (word.text == text) return &word;
+  }
+  return nullptr;
+}
+
+std::vector<int> JobIds() {
+  std::string out;
+  CupsEnvironment::Server().Run({"lpstat", "-W", "all", "-o", "cards"}, &out);
+  std::vector<int> ids;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find("cards-") == 0) ids.push_back(std::stoi(line.substr(6)));
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+class EngineCard : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static bool ready = false;
+    if (ready) return;
+    ready = true;
+    CupsEnvironment::Server().AddQueue("cards", "card_cr80.ppd");
+    PrinterList();
+  }
+
+  EngineCard() {
+    doubles::BuildCard(card, "cards");
+    card.BeforePrint = [this](TComponent&) {
+      for (int i = 0; i < 8; ++i) doubles::CardLabelAt(card, i).SetText(lines[static_cast<size_t>(i)]);
+    };
+  }
+
+  std::vector<PdfPage> PrintCard() {
+    const std::vector<int> before = JobIds();
+    card.Print();
+    const std::vector<int> after = JobIds();
+    if (after.size() != before.size() + 1) {
+      ADD_FAILURE() << "jobs before " << before.size() << ", after " << after.size();
+      return {};
+    }
+    parvel::doubles::JobRecord record = CupsEnvironment::Server().WaitForJob(after.back());
+    EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
+    EXPECT_EQ(record.attributes["job-name"], "Report");
+    return parvel::doubles::ReadPdf(CupsEnvironment::Server().OutputOf("cards"));
+  }
+
+  TppReport card;
+  std::vector<std::string> lines = {"CARDONE", "CARD2", "CARD3", "CARDFOUR",
+                                    "CARD5",   "CARD6", "CARD7", "CARD8"};
+};
+
+TEST_F(EngineCard, TwoCardsInARowEachOnePageWithItsOwnTexts) {
+  ASSERT_NE(dynamic_cast<TppEngine*>(card.Engine()), nullptr);
+  doubles::CardLabelAt(card, 0).SetLeft(50);
+  doubles::CardLabelAt(card, 0).SetTop(10);
+  doubles::CardLabelAt(card, 3).SetLeft(50);
+  doubles::CardLabelAt(card, 3).SetTop(30);
+  std::vector<PdfPage> pages = PrintCard();
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_NEAR(pages[0].width, Points(85700), kTolerance);
+  EXPECT_NEAR(pages[0].height, Points(54000), kTolerance);
+  const PdfWord* first = Find(pages[0], "CARDONE");
+  const PdfWord* fourth = Find(pages[0], "CARDFOUR");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(fourth, nullptr);
+  EXPECT_NEAR(first->x_min, Points(50000), kTolerance);
+  EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kTolerance);
+  for (const std::string& line : lines) EXPECT_NE(Find(pages[0], line), nullptr) << line;
+
+  lines = {"SECOND1", "SECOND2", "SECOND3", "SECOND4", "SECOND5", "SECOND6", "SECOND7", "SECOND8"};
+  pages = PrintCard();
+  ASSERT_EQ(pages.size(), 1u);
+  for (const std::string& line : lines) EXPECT_NE(Find(pages[0], line), nullptr) << line;
+  EXPECT_EQ(Find(pages[0], "CARDONE"), nullptr);
+  EXPECT_EQ(Find(pages[0], "CARD8"), nullptr);
+}
+
+TEST_F(EngineCard, AFailureInGenerationIsAPrintErrorAndTheNextPrintWorks) {
+  card.GetBand(btDetail)->BeforeGenerate = [](TComponent&) { throw EDataError("campo ausente"); };
+  const std::vector<int> jobs = JobIds();
+  try {
+    card.Print();
+    FAIL() << "no error";
+  } catch (const EPrintError& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("Nao foi possível gerar o relatório.", 0), 0u) << message;
+    EXPECT_TRUE(message.ends_with("campo ausente")) << message;
+  }
+  EXPECT_EQ(JobIds(), jobs);
+  card.GetBand(btDetail)->BeforeGenerate = nullptr;
+  const std::vector<PdfPage> pages = PrintCard();
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_NE(Find(pages[0], "CARD8"), nullptr);
+}
+
+}  // namespace
+}  // namespace parvel::report
