@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/agent/card_layout.h"
 #include "report/base/stream.h"
 #include "report/engine/list_pipeline.h"
 #include "tests/report/model/model_doubles.h"
@@ -77,169 +78,9 @@ void ExpectCardLayout(TppReport& report) {
   }
 }
 
-// The card layout as it is stored. Its paper number 120 is what the card's own printer called
-// CR80; a printer that numbers the paper otherwise keeps the paper by its name.
-const char* const kCardDescription = R"(object rParvel: TppReport
-  DeviceType = 'Printer'
-  PrinterSetup.BinName = 'Default'
-  PrinterSetup.DocumentName = 'Report'
-  PrinterSetup.Orientation = poLandscape
-  PrinterSetup.PaperName = 'CR80 2.13 x 3.38 in'
-  PrinterSetup.PrinterName = 'Default'
-  PrinterSetup.mmMarginBottom = 0
-  PrinterSetup.mmMarginLeft = 0
-  PrinterSetup.mmMarginRight = 0
-  PrinterSetup.mmMarginTop = 0
-  PrinterSetup.mmPaperHeight = 54000
-  PrinterSetup.mmPaperWidth = 85700
-  PrinterSetup.PaperSize = 120
-  ShowCancelDialog = False
-  ShowPrintDialog = False
-  Units = utMillimeters
-  Version = '7.0'
-  mmColumnWidth = 0
-  object ppHeaderBand1: TppHeaderBand
-    mmBottomOffset = 0
-    mmHeight = 0
-    mmPrintPosition = 0
-  end
-  object ppDetailBand1: TppDetailBand
-    mmBottomOffset = 0
-    mmHeight = 52388
-    mmPrintPosition = 0
-    object ppLabel1: TppLabel
-      UserName = 'Label1'
-      Caption = 'Label1'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 1852
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel2: TppLabel
-      UserName = 'Label2'
-      Caption = 'Label2'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 7144
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel3: TppLabel
-      UserName = 'Label3'
-      Caption = 'Label3'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 12965
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel4: TppLabel
-      UserName = 'Label4'
-      Caption = 'Label4'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      TextAlignment = taRightJustified
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 18256
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel5: TppLabel
-      UserName = 'Label5'
-      Caption = 'Label5'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      TextAlignment = taRightJustified
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 23813
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel6: TppLabel
-      UserName = 'Label6'
-      Caption = 'Label6'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      TextAlignment = taRightJustified
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 28575
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel7: TppLabel
-      UserName = 'Label7'
-      Caption = 'Label7'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      TextAlignment = taRightJustified
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 33867
-      mmWidth = 11906
-      BandType = 4
-    end
-    object ppLabel8: TppLabel
-      UserName = 'Label8'
-      Caption = 'Label8'
-      Font.Charset = 1
-      Font.Color = 0
-      Font.Name = 'Arial Black'
-      Font.Size = 9
-      Font.Style = []
-      TextAlignment = taRightJustified
-      Transparent = True
-      mmHeight = 4498
-      mmLeft = 8731
-      mmTop = 38894
-      mmWidth = 11906
-      BandType = 4
-    end
-  end
-  object ppFooterBand1: TppFooterBand
-    mmBottomOffset = 0
-    mmHeight = 0
-    mmPrintPosition = 0
-  end
-end
-)";
+// The card layout as the agent stores it. Its paper number 120 is what the card's own printer
+// called CR80; a printer that numbers the paper otherwise keeps the paper by its name.
+using agent::kCardLayout;
 
 TEST_F(ReportTest, CardLayoutWritesAndReadsBackUnchanged) {
   TppReport card;
@@ -257,7 +98,7 @@ TEST_F(ReportTest, CardLayoutWritesAndReadsBackUnchanged) {
 }
 
 TEST_F(ReportTest, CardDescriptionReadFromTextGivesTheSameObjects) {
-  std::unique_ptr<TppReport> read = ReadReport(kCardDescription);
+  std::unique_ptr<TppReport> read = ReadReport(std::string(kCardLayout));
   ASSERT_NE(read, nullptr);
   ExpectCardLayout(*read);
   TppReport built;
