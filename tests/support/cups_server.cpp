@@ -208,6 +208,20 @@ void CupsServer::DeleteQueue(const std::string& name) {
   if (Run({"lpadmin", "-x", name}, &log) != 0) throw std::runtime_error("lpadmin -x failed: " + log);
 }
 
+std::vector<int> CupsServer::JobIds(const std::string& queue) {
+  std::string out;
+  Run({"lpstat", "-W", "all", "-o", queue}, &out);
+  std::vector<int> ids;
+  std::istringstream lines(out);
+  std::string line;
+  const std::string prefix = queue + "-";
+  while (std::getline(lines, line)) {
+    if (line.rfind(prefix, 0) == 0) ids.push_back(std::stoi(line.substr(prefix.size())));
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
 JobRecord CupsServer::WaitForJob(int job_id, double seconds) const {
   JobRecord record;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));

@@ -68,6 +68,9 @@ class CupsServer {
   void DeleteQueue(const std::string& name);
   std::filesystem::path OutputOf(const std::string& name) const;
 
+  // The ids of every job the queue has seen, oldest first.
+  static std::vector<int> JobIds(const std::string& queue);
+
   // Waits (at most `seconds`) until the job has ended and answers its attributes.
   JobRecord WaitForJob(int job_id, double seconds = 20) const;
 

@@ -22,32 +22,13 @@ using parvel::doubles::CupsEnvironment;
 using parvel::doubles::kPointsPerMm;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
+using parvel::doubles::Points;
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
 
 constexpr double kTolerance = 0.2 * kPointsPerMm;
 
-double Points(int32_t thousandths) { return thousandths / 1000.0 * kPointsPerMm; }
-
-const PdfWord* Find(const PdfPage& page, const std::string& text) {
-  for (const PdfWord& word : page.words) {
-    if (word.text == text) return &word;
-  }
-  return nullptr;
-}
-
-std::vector<int> JobIds() {
-  std::string out;
-  CupsEnvironment::Server().Run({"lpstat", "-W", "all", "-o", "cards"}, &out);
-  std::vector<int> ids;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.find("cards-") == 0) ids.push_back(std::stoi(line.substr(6)));
-  }
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
+std::vector<int> JobIds() { return CupsEnvironment::Server().JobIds("cards"); }
 
 class EngineCard : public ::testing::Test {
  protected:
@@ -95,20 +76,20 @@ TEST_F(EngineCard, TwoCardsInARowEachOnePageWithItsOwnTexts) {
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_NEAR(pages[0].width, Points(85700), kTolerance);
   EXPECT_NEAR(pages[0].height, Points(54000), kTolerance);
-  const PdfWord* first = Find(pages[0], "CARDONE");
-  const PdfWord* fourth = Find(pages[0], "CARDFOUR");
+  const PdfWord* first = pages[0].Find("CARDONE");
+  const PdfWord* fourth = pages[0].Find("CARDFOUR");
   ASSERT_NE(first, nullptr);
   ASSERT_NE(fourth, nullptr);
   EXPECT_NEAR(first->x_min, Points(50000), kTolerance);
   EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kTolerance);
-  for (const std::string& line : lines) EXPECT_NE(Find(pages[0], line), nullptr) << line;
+  for (const std::string& line : lines) EXPECT_NE(pages[0].Find(line), nullptr) << line;
 
   lines = {"SECOND1", "SECOND2", "SECOND3", "SECOND4", "SECOND5", "SECOND6", "SECOND7", "SECOND8"};
   pages = PrintCard();
   ASSERT_EQ(pages.size(), 1u);
-  for (const std::string& line : lines) EXPECT_NE(Find(pages[0], line), nullptr) << line;
-  EXPECT_EQ(Find(pages[0], "CARDONE"), nullptr);
-  EXPECT_EQ(Find(pages[0], "CARD8"), nullptr);
+  for (const std::string& line : lines) EXPECT_NE(pages[0].Find(line), nullptr) << line;
+  EXPECT_EQ(pages[0].Find("CARDONE"), nullptr);
+  EXPECT_EQ(pages[0].Find("CARD8"), nullptr);
 }
 
 TEST_F(EngineCard, AFailureInGenerationIsAPrintErrorAndTheNextPrintWorks) {
@@ -126,7 +107,7 @@ TEST_F(EngineCard, AFailureInGenerationIsAPrintErrorAndTheNextPrintWorks) {
   card.GetBand(btDetail)->BeforeGenerate = nullptr;
   const std::vector<PdfPage> pages = PrintCard();
   ASSERT_EQ(pages.size(), 1u);
-  EXPECT_NE(Find(pages[0], "CARD8"), nullptr);
+  EXPECT_NE(pages[0].Find("CARD8"), nullptr);
 }
 
 }  // namespace

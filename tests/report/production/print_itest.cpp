@@ -28,20 +28,7 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnv
 
 constexpr double kTolerance = 0.2 * kPointsPerMm;
 
-// The ids of the jobs the queue has seen, oldest first.
-std::vector<int> JobIds() {
-  std::string out;
-  CupsEnvironment::Server().Run({"lpstat", "-W", "all", "-o", "cards"}, &out);
-  std::vector<int> ids;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t dash = line.find("cards-");
-    if (dash == 0) ids.push_back(std::stoi(line.substr(6)));
-  }
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
+std::vector<int> JobIds() { return CupsEnvironment::Server().JobIds("cards"); }
 
 class CardPrint : public ::testing::Test {
  protected:
