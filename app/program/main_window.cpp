@@ -25,12 +25,14 @@ TMainWindow::TMainWindow(bool desktop, const std::filesystem::path& config_file)
 
   if (desktop_) {
     RxTrayIcon1 = std::make_unique<tray::TRxTrayIcon>();
+    // Set up whole before it goes into the area, so the tray docks one icon once.
+    RxTrayIcon1->SetActive(false);
     RxTrayIcon1->SetName("RxTrayIcon1");
     RxTrayIcon1->SetErrorReport(ShowErrorReport);
     RxTrayIcon1->Icon().LoadFromFile(":/tray/parvel-16.png");
     RxTrayIcon1->SetPopupMenu(PopupMenu1.get());
     RxTrayIcon1->SetHint(QString::fromUtf8("Gerenciador de Impressão"));
-    RxTrayIcon1->Loaded();
+    RxTrayIcon1->SetActive(true);
   }
 
   form_ = std::make_unique<TForm1>(std::make_unique<TQtTimer>(), print_);
