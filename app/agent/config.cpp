@@ -223,10 +223,19 @@ int32_t StrToInt(std::string_view text) {
 
 const char* const kUsage =
     "Usage: parvel [--config FILE]\n"
-    "Prints the card files (*.car) of the spool folder named in the INI file.\n"
+    "       parvel --help | --version\n"
+    "\n"
+    "Prints one CR80 card per card file (*.car) dropped into the spool folder named in the INI\n"
+    "file, then deletes the file. The INI file lies beside the program file (parvel.INI for the\n"
+    "program parvel). Without a display the agent runs headless and writes its messages on\n"
+    "standard error. SIGTERM and SIGINT end it after the card in progress; SIGHUP reads the INI\n"
+    "file again.\n"
+    "\n"
     "  --config FILE  read FILE instead of the INI beside the program\n"
     "  --help         show this text\n"
-    "  --version      show the version\n";
+    "  --version      show the version\n"
+    "\n"
+    "Exit status: 0 when ended, 1 when the INI file is missing, 2 on a wrong command line.\n";
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   TCommandLine result;

@@ -32,12 +32,14 @@ std::string SystemError(int error) { return std::strerror(error); }
 TForm1::TForm1(std::unique_ptr<TTimer> timer, TCardPrint& print)
     : Now(RealTime), Timer1(std::move(timer)), rParvel(CreateCardReport()), print_(print) {
   rParvel->BeforePrint = [this](report::TComponent& sender) { rParvelBeforePrint(sender); };
+  layout_printer_ = rParvel->PrinterSetup().PrinterName();
   Timer1->SetOnTimer([this] { Tick(); });
 }
 
 TForm1::~TForm1() { Timer1->SetOnTimer(nullptr); }
 
 void TForm1::FormCreate(const std::filesystem::path& config_file) {
+  config_wanted_ = config_file;
   const std::optional<std::filesystem::path> found = FindConfigFile(config_file);
   if (!found) {
     config_missing_ = true;
@@ -53,28 +55,82 @@ void TForm1::FormCreate(const std::filesystem::path& config_file) {
   }
 }
 
-void TForm1::Configure(const std::filesystem::path& file) {
-  config_folder_ = std::filesystem::absolute(file).parent_path();
-  const TIniFile ini(file);
+void TForm1::ReadSettings(const TIniFile& ini, Settings& into) {
   const auto read = [&](const std::string& key) { return Trim(ini.ReadString("TELA", key, "")); };
-  edtPath = read("PATH");
-  edtTime = read("TIME");
-  edtImpressora = read("IMPRESSORA");
+  into.path = read("PATH");
+  into.time = read("TIME");
+  into.impressora = read("IMPRESSORA");
 
   const platform::RegionalSettings* regional = platform::Find<platform::RegionalSettings>();
   const char separator = regional != nullptr ? regional->DecimalSeparator() : '.';
-  for (int n = 1; n <= kCardLines; ++n) Tops[n - 1] = StrToFloat(read("TOP" + std::to_string(n)), separator);
-  for (int n = 1; n <= kCardLines; ++n)
-    Lefts[n - 1] = StrToFloat(read("LEFT" + std::to_string(n)), separator);
+  for (int n = 1; n <= kCardLines; ++n) {
+    into.tops[n - 1] = StrToFloat(read("TOP" + std::to_string(n)), separator);
+  }
+  for (int n = 1; n <= kCardLines; ++n) {
+    into.lefts[n - 1] = StrToFloat(read("LEFT" + std::to_string(n)), separator);
+  }
+
+  const int32_t interval = StrToInt(into.time);
+  // The platform timer would take a negative count as some 49 days: refuse it plainly.
+  if (interval < 0) throw EConvertError("'" + into.time + "' is not a valid polling interval");
+  into.interval = static_cast<uint32_t>(interval);
+}
+
+void TForm1::Adopt(const Settings& settings) {
+  edtPath = settings.path;
+  edtTime = settings.time;
+  edtImpressora = settings.impressora;
+  std::copy(std::begin(settings.tops), std::end(settings.tops), std::begin(Tops));
+  std::copy(std::begin(settings.lefts), std::end(settings.lefts), std::begin(Lefts));
+}
+
+void TForm1::Configure(const std::filesystem::path& file) {
+  config_folder_ = std::filesystem::absolute(file).parent_path();
+  const TIniFile ini(file);
+  // What was read before a bad value stays: the form is then partly configured.
+  Settings settings;
+  try {
+    ReadSettings(ini, settings);
+  } catch (...) {
+    Adopt(settings);
+    throw;
+  }
+  Adopt(settings);
 
   // The card listing is rebuilt from PATH at every tick, so nothing is bound here.
-  const int32_t interval = StrToInt(edtTime);
-  // The platform timer would take a negative count as some 49 days: refuse it plainly.
-  if (interval < 0) throw EConvertError("'" + edtTime + "' is not a valid polling interval");
-  Timer1->SetInterval(static_cast<uint32_t>(interval));
+  Timer1->SetInterval(*settings.interval);
   Timer1->SetEnabled(true);
 
   if (!edtImpressora.empty()) rParvel->PrinterSetup().SetPrinterName(edtImpressora);
+}
+
+bool TForm1::Reload() {
+  if (printing_) {
+    reload_pending_ = true;
+    return true;
+  }
+  reload_pending_ = false;
+  try {
+    const std::optional<std::filesystem::path> found = FindConfigFile(config_wanted_);
+    if (!found) throw EConvertError(kMissingConfigText);
+    // Read whole before anything changes: a file that fails leaves every setting as it was.
+    const TIniFile ini(*found);
+    Settings settings;
+    ReadSettings(ini, settings);
+    config_folder_ = std::filesystem::absolute(*found).parent_path();
+    Adopt(settings);
+    Timer1->SetInterval(*settings.interval);
+    Timer1->SetEnabled(true);
+    // Without IMPRESSORA the card layout's own printer comes back.
+    rParvel->PrinterSetup().SetPrinterName(edtImpressora.empty() ? layout_printer_ : edtImpressora);
+  } catch (const std::exception& failure) {
+    ShowErrorReport(failure.what());
+    return false;
+  }
+  // New settings: what failed before may work now, and is news when it does not.
+  last_failure_.reset();
+  refused_boxes_.clear();
+  return true;
 }
 
 std::filesystem::path TForm1::SpoolFolder() const {
@@ -109,12 +165,18 @@ void TForm1::Timer1Timer() {
   const std::optional<std::string> name = FirstCard(folder, order_);
   if (!name) return;
 
-  // No tick starts a second card while this one prints and lets the message loop run.
+  // No tick starts a second card while this one prints and lets the message loop run, and new
+  // settings wait until it is done.
   Timer1->SetEnabled(false);
+  printing_ = true;
   struct Reenable {
-    TTimer& timer;
-    ~Reenable() { timer.SetEnabled(true); }
-  } reenable{*Timer1};
+    TForm1& form;
+    ~Reenable() {
+      form.printing_ = false;
+      form.Timer1->SetEnabled(true);
+      if (form.reload_pending_) form.Reload();
+    }
+  } reenable{*this};
   PrintCard(folder / *name, *name);
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/agent/card_print.h"
 #include "app/agent/card_report.h"
+#include "app/agent/config.h"
 #include "app/agent/error_report.h"
 #include "app/agent/spool.h"
 #include "app/agent/timer.h"
@@ -34,6 +35,11 @@ class TForm1 {
   void FormCreate(const std::filesystem::path& config_file);
   // Whether start-up found no configuration file (the program then ends with status 1).
   bool ConfigMissing() const { return config_missing_; }
+  // Reads the configuration file again, as a service does on SIGHUP: the spool folder, interval,
+  // printer and positions change together, between two cards (a card in progress finishes with
+  // the settings it began with). A file that fails to read is reported and every setting stays;
+  // answers whether the new settings were taken (true also when they wait for the card).
+  bool Reload();
 
   // Timer1's tick as the application runs it: Timer1Timer, with a failure shown in the error
   // report. While a report is open no tick starts a card, and a failure that repeats unchanged
@@ -76,15 +82,31 @@ class TForm1 {
     std::optional<Seen> card;
     bool operator==(const Failure&) const = default;
   };
+  // The settings as the configuration file gives them, in the order start-up reads them.
+  struct Settings {
+    std::string path;
+    std::string time;
+    std::string impressora;
+    double tops[kCardLines] = {};
+    double lefts[kCardLines] = {};
+    std::optional<uint32_t> interval;
+  };
+  // Throws at the first bad value; what was read before stays in `into`.
+  static void ReadSettings(const TIniFile& ini, Settings& into);
+  void Adopt(const Settings& settings);
   void Configure(const std::filesystem::path& file);
   void PrintCard(const std::filesystem::path& path, const std::string& name);
 
   TCardPrint& print_;
   TNameOrder order_;
   TSettleRule settle_;
+  std::filesystem::path config_wanted_;
+  std::string layout_printer_;  // the card layout's own printer
   std::filesystem::path config_folder_;
   bool config_missing_ = false;
   bool reporting_ = false;
+  bool printing_ = false;
+  bool reload_pending_ = false;
   std::optional<Seen> current_;          // the card this tick works on
   std::optional<Seen> undeletable_;      // printed, but its file could not be deleted
   std::optional<Failure> last_failure_;  // the last failure reported

@@ -11,7 +11,8 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -27,91 +28,70 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kUsage =
-    "usage: parvel [--config FILE]\n"
-    "       parvel --help | --version\n"
-    "\n"
-    "Prints one CR80 card per card file (*.car) dropped into the spool folder named in its\n"
-    "INI file, then deletes the file. The INI file lies beside the program file (parvel.INI for\n"
-    "the program parvel); --config names another one. Without a display the agent runs headless\n"
-    "and writes its messages on standard error. SIGTERM and SIGINT end it after the card in\n"
-    "progress.\n"
-    "\n"
-    "Exit status: 0 when ended, 1 when the INI file is missing, 2 on a wrong command line.\n";
-
-struct Options {
-  std::optional<fs::path> config;
-  bool help = false;
-  bool version = false;
-};
-
-std::optional<Options> ParseOptions(int argc, char** argv) {
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--config" && i + 1 < argc) {
-      options.config = argv[++i];
-    } else if (arg.starts_with("--config=")) {
-      options.config = std::string(arg.substr(9));
-    } else {
-      std::cerr << "parvel: unknown argument '" << arg << "'\n" << kUsage;
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
-// SIGTERM and SIGINT reach the message loop through a pipe, so the card in progress finishes.
+// SIGTERM and SIGINT (end: the card in progress finishes) and SIGHUP (read the INI file again)
+// reach the message loop through a pipe, one byte each.
 int g_signal_pipe[2] = {-1, -1};
 
-void OnSignal(int /*signal*/) {
-  const char byte = 1;
+void OnSignal(int signal) {
+  const char byte = signal == SIGHUP ? 'H' : 'T';
   const int saved = errno;
   [[maybe_unused]] const ssize_t written = write(g_signal_pipe[1], &byte, 1);
   errno = saved;
 }
 
-bool CatchEndSignals() {
+bool CatchSignals() {
   if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0 &&
+         sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::optional<Options> options = ParseOptions(argc, argv);
-  if (!options) return 2;
-  if (options->help) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (options->version) {
-    std::cout << "parvel " << PARVEL_VERSION << "\n";
-    return 0;
+  using parvel::agent::TCommandLine;
+  const TCommandLine options =
+      parvel::agent::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (options.action) {
+    case TCommandLine::Action::Help:
+      std::cout << parvel::agent::kUsage;
+      return 0;
+    case TCommandLine::Action::Version:
+      std::cout << "parvel " << PARVEL_VERSION << "\n";
+      return 0;
+    case TCommandLine::Action::Error:
+      std::cerr << "parvel: " << options.error << "\n" << parvel::agent::kUsage;
+      return 2;
+    case TCommandLine::Action::Run:
+      break;
   }
 
   const bool desktop = parvel::agent::PrepareDisplay();
   QApplication app(argc, argv);
   // Closing a message box or the tray menu never ends the agent; "&Fechar" and Form1 do.
   QApplication::setQuitOnLastWindowClosed(false);
-  if (!CatchEndSignals()) {
+  if (!CatchSignals()) {
     std::cerr << "parvel: cannot catch SIGTERM: " << std::strerror(errno) << "\n";
     return 1;
   }
-  QSocketNotifier end_signal(g_signal_pipe[0], QSocketNotifier::Read);
-  QObject::connect(&end_signal, &QSocketNotifier::activated, &app, [] {
+  QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
+  bool end = false;
+  bool reload = false;
+  parvel::agent::TMainWindow* window_seen = nullptr;
+  QObject::connect(&signal_notifier, &QSocketNotifier::activated, &app, [&] {
     char buffer[16];
-    while (read(g_signal_pipe[0], buffer, sizeof buffer) > 0) {
+    ssize_t got = 0;
+    while ((got = read(g_signal_pipe[0], buffer, sizeof buffer)) > 0) {
+      for (ssize_t i = 0; i < got; ++i) (buffer[i] == 'H' ? reload : end) = true;
     }
-    QCoreApplication::quit();
+    if (end) {
+      QCoreApplication::quit();
+    } else if (std::exchange(reload, false) && window_seen != nullptr) {
+      window_seen->Form().Reload();
+    }
   });
 
   parvel::platform::linux_os::LinuxPlatform platform(/*with_pump=*/true);
@@ -125,13 +105,15 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::path program = fs::read_symlink("/proc/self/exe", ec);
   if (ec) program = fs::absolute(argv[0]);
-  const fs::path config = options->config ? *options->config : parvel::agent::ConfigFileFor(program);
+  const fs::path config = options.config ? *options.config : parvel::agent::ConfigFileFor(program);
   int status = 0;
   {
     parvel::agent::TMainWindow window(desktop, config);
     if (window.Form().ConfigMissing()) return 1;
+    window_seen = &window;
     window.ShowMainForm();
     status = QApplication::exec();
+    window_seen = nullptr;
   }
   return status;
 }

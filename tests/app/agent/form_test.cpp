@@ -207,6 +207,61 @@ TEST_F(FormTest, LabelsTakeTheConfiguredPlacesAndTheCardsLines) {
   EXPECT_EQ(form->ListBox1.size(), 8u);
 }
 
+TEST_F(FormTest, ReloadTakesTheNewSettingsTogetherBetweenTwoCards) {
+  Configure("IMPRESSORA=Wide\n");
+  const fs::path other = scratch.path() / "other";
+  fs::create_directory(other);
+  Card("a.car", EightLines("a"));
+  const std::string changed = "[TELA]\nPATH=other\nTIME=$FA\nIMPRESSORA=\n" + std::string(kPositions);
+  // SIGHUP while the card prints: the card keeps the settings it began with.
+  print.during = [&] {
+    WriteFile(scratch.path() / "parvel.INI", changed);
+    EXPECT_TRUE(form->Reload());
+    EXPECT_EQ(form->edtPath, spool.string());
+    EXPECT_EQ(form->rParvel->PrinterSetup().PrinterName(), "Wide");
+  };
+  form->Tick();
+  print.during = nullptr;
+  ASSERT_EQ(print.cards.size(), 1u);
+  EXPECT_EQ(form->SpoolFolder(), other);
+  EXPECT_EQ(timer->armed_interval, 250u);
+  EXPECT_TRUE(timer->Armed());
+  EXPECT_EQ(form->rParvel->PrinterSetup().PrinterName(), "Default");  // the layout's own again
+
+  Card("b.car", EightLines("b"));  // the old folder is no longer polled
+  WriteFile(other / "c.car", EightLines("c"));
+  testing::Age(other / "c.car", 10);
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 2u);
+  EXPECT_EQ(print.cards[1].texts[0], "c1");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(FormTest, AReloadThatFailsIsReportedAndKeepsEverySetting) {
+  Configure("IMPRESSORA=Wide\n");
+  const struct {
+    std::string ini;
+    std::string report;
+  } reloads[] = {
+      {"[TELA]\nPATH=/elsewhere\nTIME=5\nTOP1=1\n", "Parvel: '' is not a valid floating point value."},
+      {"[TELA]\nPATH=/elsewhere\nTIME=-5\nIMPRESSORA=\n" + std::string(kPositions),
+       "Parvel: '-5' is not a valid polling interval."},
+  };
+  for (const auto& reload : reloads) {
+    SCOPED_TRACE(reload.ini);
+    WriteFile(scratch.path() / "parvel.INI", reload.ini);
+    EXPECT_FALSE(form->Reload());
+    EXPECT_EQ(Boxes().back(), reload.report);
+    EXPECT_EQ(form->edtPath, spool.string());
+    EXPECT_EQ(form->Lefts[0], 50);
+    EXPECT_EQ(timer->armed_interval, 100u);
+    EXPECT_EQ(form->rParvel->PrinterSetup().PrinterName(), "Wide");
+  }
+  fs::remove(scratch.path() / "parvel.INI");
+  EXPECT_FALSE(form->Reload());
+  EXPECT_EQ(form->edtPath, spool.string());
+}
+
 TEST_F(FormTest, NoTickStartsWhileACardPrints) {
   Configure();
   Card("a.car", EightLines("a"));
