@@ -162,6 +162,9 @@ void TForm1::Timer1Timer() {
   const std::filesystem::path folder = SpoolFolder();
   std::error_code ec;
   if (folder.empty() || !std::filesystem::is_directory(folder, ec)) return;
+  if (!spool_lock_.Hold(folder)) {
+    throw ECardFileError("The spool folder \"" + folder.string() + "\" is served by another parvel");
+  }
   const std::optional<std::string> name = FirstCard(folder, order_);
   if (!name) return;
 

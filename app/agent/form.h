@@ -100,6 +100,7 @@ class TForm1 {
   TCardPrint& print_;
   TNameOrder order_;
   TSettleRule settle_;
+  TSpoolLock spool_lock_;
   std::filesystem::path config_wanted_;
   std::string layout_printer_;  // the card layout's own printer
   std::filesystem::path config_folder_;

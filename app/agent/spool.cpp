@@ -191,4 +191,33 @@ bool TSettleRule::Settled(const std::string& name, const TFileStamp& stamp, cons
   return age_ns >= 1000000000LL;
 }
 
+bool TSpoolLock::Hold(const std::filesystem::path& folder) {
+  if (fd_ >= 0 && folder == folder_) {
+    // Still the same folder, not one made anew under the same name.
+    struct stat held {};
+    struct stat now {};
+    if (fstat(fd_, &held) == 0 && stat(folder.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+        held.st_ino == now.st_ino) {
+      return true;
+    }
+  }
+  Release();
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  folder_ = folder;
+  return true;
+}
+
+void TSpoolLock::Release() {
+  if (fd_ < 0) return;
+  close(fd_);  // lets go of the lock
+  fd_ = -1;
+  folder_.clear();
+}
+
 }  // namespace parvel::agent

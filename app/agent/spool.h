@@ -109,4 +109,24 @@ class TSettleRule {
   std::optional<TFileStamp> last_stamp_;
 };
 
+// One agent per spool folder: two agents polling the same folder (a service and a desktop
+// session, say) would print every card twice. The holder keeps an flock on the folder itself
+// while it polls it; a second agent is refused until the first lets go.
+class TSpoolLock {
+ public:
+  TSpoolLock() = default;
+  ~TSpoolLock() { Release(); }
+  TSpoolLock(const TSpoolLock&) = delete;
+  TSpoolLock& operator=(const TSpoolLock&) = delete;
+
+  // Holds `folder` (letting go of another folder held before); false while another process, or
+  // another holder in this one, holds it.
+  bool Hold(const std::filesystem::path& folder);
+  void Release();
+
+ private:
+  std::filesystem::path folder_;
+  int fd_ = -1;
+};
+
 }  // namespace parvel::agent

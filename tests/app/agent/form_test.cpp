@@ -385,6 +385,26 @@ TEST_F(FormTest, TheSpoolFolderIsLookedForAtEveryTick) {
   EXPECT_EQ(print.cards.size(), 1u);
 }
 
+TEST_F(FormTest, OneAgentServesASpoolFolder) {
+  Configure();
+  auto owned = std::make_unique<TimerDouble>();
+  PrintDouble second_print;
+  TForm1 second(std::move(owned), second_print);
+  second.FormCreate(scratch.path() / "parvel.INI");
+  Card("a.car", EightLines("a"));
+  form->Tick();  // the first agent holds the folder from its first tick on
+  Card("b.car", EightLines("b"));
+  second.Tick();
+  second.Tick();
+  EXPECT_TRUE(second_print.cards.empty());
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: The spool folder \"" + spool.string() +
+                                              "\" is served by another parvel."});
+  form.reset();  // the first agent ends: the second takes over
+  second.Tick();
+  ASSERT_EQ(second_print.cards.size(), 1u);
+  EXPECT_EQ(second_print.cards[0].texts[0], "b1");
+}
+
 TEST_F(FormTest, ATooLargeCardIsReportedAndKept) {
   Configure();
   const fs::path card = Card("a.car", "1\n" + std::string(kCardByteLimit, 'x') + "\n3\n4\n5\n6\n7\n8\n");
