@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,8 @@ struct DecimalCase {
   const char* name;
   const char* text;
   char separator;
+  // Names the case in test listings.
+  friend void PrintTo(const DecimalCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class DecimalSeparators : public AgentPrinting, public ::testing::WithParamInterface<DecimalCase> {};
@@ -172,6 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Ini, DecimalSeparators,
 struct EncodingCase {
   const char* name;
   const char* line;
+  // Names the case in test listings.
+  friend void PrintTo(const EncodingCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class CardEncodings : public AgentPrinting, public ::testing::WithParamInterface<EncodingCase> {};

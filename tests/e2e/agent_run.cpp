@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <langinfo.h>
-#include <locale.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -102,7 +102,7 @@ IniText& IniText::WithoutSection() {
 
 std::string IniText::Text() const {
   std::string text = section_ ? "[TELA]\n" : "; no section\n";
-  for (const auto& [key, value] : entries_) text += key + "=" + value + "\n";
+  for (const auto& [key, value] : entries_) text.append(key).append("=").append(value).append("\n");
   return text;
 }
 
@@ -168,7 +168,8 @@ void AgentRun::Start(const std::vector<std::string>& args) {
     }
   }
   std::vector<std::string> env_texts;
-  for (const auto& [name, value] : variables) env_texts.push_back(name + "=" + value);
+  for (const auto& [name, value] : variables)
+    env_texts.push_back(std::string(name).append("=").append(value));
   std::vector<char*> envp;
   for (std::string& text : env_texts) envp.push_back(text.data());
   envp.push_back(nullptr);
