@@ -14,6 +14,7 @@
 #include "platform/message_box.h"
 #include "platform/regional_settings.h"
 #include "platform/services.h"
+#include "platform/text.h"
 
 namespace parvel::agent {
 
@@ -200,6 +201,10 @@ void TForm1::PrintCard(const std::filesystem::path& path, const std::string& nam
   ListBox1 = file.ReadLines(kCardLines, kCardByteLimit);
   DecodeLines(ListBox1);
   PlaceLabels(*rParvel, Lefts, Tops);
+  // A printer that could not be chosen at start-up (CUPS was not answering yet) is chosen now.
+  if (!edtImpressora.empty() && !text::SameText(rParvel->PrinterSetup().PrinterName(), edtImpressora)) {
+    rParvel->PrinterSetup().SetPrinterName(edtImpressora);
+  }
   // Without a usable printer the print operation warns and the card waits; the same warning is
   // not shown again at every tick until a card prints.
   TRepeatFilter boxes(platform::Find<platform::MessageBoxes>(), refused_boxes_);

@@ -36,20 +36,26 @@ void TppPrinterList::Build() {
   entries_.push_back(
       std::make_unique<TppPrinterInfo>("Default", true, std::nullopt, std::nullopt, std::nullopt));
   entries_.push_back(std::make_unique<TppScreenPrinterInfo>());
-  if (platform::Spooler* spooler = Spooler()) {
-    std::vector<platform::PrinterEntry> printers;
-    try {
-      printers = spooler->Printers();
-    } catch (const std::exception&) {
-      printers.clear();  // an unreachable spooler leaves the two pseudo entries
-    }
-    for (const platform::PrinterEntry& p : printers) {
-      names_.push_back(p.name);
-      entries_.push_back(
-          std::make_unique<TppPrinterInfo>(p.name, p.is_local, p.port, p.device, std::nullopt));
-    }
-  }
+  answered_ = false;
   ReadDefaultPrinter();
+}
+
+void TppPrinterList::AddSpoolerPrinters() const {
+  if (answered_) return;
+  platform::Spooler* spooler = Spooler();
+  if (spooler == nullptr) return;
+  std::vector<platform::PrinterEntry> printers;
+  try {
+    printers = spooler->Printers();
+  } catch (const std::exception&) {
+    return;  // an unreachable spooler leaves the two pseudo entries, and is asked again
+  }
+  answered_ = true;
+  for (const platform::PrinterEntry& p : printers) {
+    if (Find(p.name) != nullptr) continue;
+    names_.push_back(p.name);
+    entries_.push_back(std::make_unique<TppPrinterInfo>(p.name, p.is_local, p.port, p.device, std::nullopt));
+  }
 }
 
 TppPrinterInfo* TppPrinterList::Entry(int index) const {
@@ -65,6 +71,7 @@ TppPrinterInfo* TppPrinterList::Find(const std::string& name) const {
 }
 
 std::string TppPrinterList::ReadDefaultPrinter() {
+  AddSpoolerPrinters();
   // The spooler names the default queue directly; no "device,driver,port" text to cut.
   std::string device;
   if (platform::Spooler* spooler = Spooler()) {
@@ -88,7 +95,12 @@ std::string TppPrinterList::PrinterNameForDevice(const std::string& device) cons
 }
 
 TppPrinterInfo* TppPrinterList::GetPrinterInfo(const std::string& name) const {
-  TppPrinterInfo* found = Find(name == "Default" ? default_printer_name_ : name);
+  const std::string& wanted = name == "Default" ? default_printer_name_ : name;
+  TppPrinterInfo* found = Find(wanted);
+  if (found == nullptr && !answered_) {
+    AddSpoolerPrinters();
+    found = Find(wanted);
+  }
   if (found == nullptr) {
     if (size_t on = name.find(" on"); on != std::string::npos) {
       std::string printer = PrinterNameForDevice(name.substr(0, on));

@@ -29,9 +29,11 @@ class TppPrinterList {
   TppPrinterInfo* Entry(int index) const;
 
   // "Default" is the default printer's entry, "default" the pseudo entry itself; a name that is
-  // not installed gives the default printer's entry, or none.
+  // not installed gives the default printer's entry, or none. While the spooler has never
+  // answered, a name not in the list asks it again first.
   TppPrinterInfo* GetPrinterInfo(const std::string& name) const;
-  // Asks the spooler again and stores the answer in DefaultPrinterName.
+  // Asks the spooler again (for its printers too while it has never answered) and stores the
+  // answer in DefaultPrinterName.
   std::string ReadDefaultPrinter();
   // The first entry whose device is exactly `device`, or empty.
   std::string PrinterNameForDevice(const std::string& device) const;
@@ -39,13 +41,19 @@ class TppPrinterList {
 
  private:
   void Build();
+  // Adds the spooler's printers when the list was made without them because it did not answer.
+  // Entries already listed stay where they are: printers and setups hold pointers to them.
+  void AddSpoolerPrinters() const;
   TppPrinterInfo* Find(const std::string& name) const;
   platform::Spooler* Spooler() const;
 
   platform::Spooler* spooler_ = nullptr;  // null: the installed one
   bool spooler_given_ = false;
-  std::vector<std::string> names_;
-  std::vector<std::unique_ptr<TppPrinterInfo>> entries_;
+  // A spooler that does not answer (a CUPS started after the program) leaves the list without
+  // printers until it answers.
+  mutable bool answered_ = false;
+  mutable std::vector<std::string> names_;
+  mutable std::vector<std::unique_ptr<TppPrinterInfo>> entries_;
   std::string default_printer_name_;
 };
 

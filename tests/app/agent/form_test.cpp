@@ -347,6 +347,18 @@ TEST_F(FormTest, ACardWithoutAUsablePrinterIsKeptAndThePrintersWarningIsNotRepea
   EXPECT_TRUE(fs::exists(spool / "b.car"));
 }
 
+TEST_F(FormTest, ThePrinterNotChosenAtStartUpIsChosenAgainForTheCard) {
+  Configure("IMPRESSORA=wide\n");
+  // As when CUPS did not answer at start-up: the setup fell back to another printer.
+  form->rParvel->PrinterSetup().SetPrinterName("Card");
+  std::string printer;
+  print.during = [&] { printer = form->rParvel->PrinterSetup().PrinterName(); };
+  Card("a.car", EightLines("a"));
+  form->Tick();
+  EXPECT_EQ(printer, "Wide");
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
 TEST_F(FormTest, AFileStillBeingWrittenWaitsInSilence) {
   Configure();
   const fs::path card = spool / "a.car";

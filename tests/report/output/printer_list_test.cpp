@@ -66,6 +66,28 @@ TEST_F(PrinterListTest, WithoutPrintersTheDefaultIsScreenOrNothing) {
   EXPECT_EQ(without_spooler.DefaultPrinterName(), "Screen");
 }
 
+TEST_F(PrinterListTest, AListMadeWhileTheSpoolerDidNotAnswerTakesItsPrintersOnceItAnswers) {
+  spooler.unreachable = true;
+  spooler.default_device = "";
+  TppPrinterList list(&spooler);
+  TppPrinterInfo* screen = list.GetPrinterInfo("Screen");
+  EXPECT_EQ(list.GetPrinterInfo("Card"), screen);  // the default while no printer is known
+  EXPECT_EQ(list.PrinterNames(), (Names{"Default", "Screen"}));
+
+  spooler.unreachable = false;
+  spooler.default_device = "Wide";
+  ASSERT_NE(list.GetPrinterInfo("Card"), nullptr);
+  EXPECT_EQ(list.GetPrinterInfo("Card")->Name(), "Card");
+  EXPECT_EQ(list.PrinterNames(), (Names{"Default", "Screen", "Card", "Wide"}));
+  EXPECT_EQ(list.GetPrinterInfo("Screen"), screen);  // entries already handed out stay
+  EXPECT_EQ(list.ReadDefaultPrinter(), "Wide");
+
+  // Once it has answered, the list stands: a printer added later is not looked for.
+  spooler.printers.push_back(CardPrinter("Later"));
+  EXPECT_EQ(list.GetPrinterInfo("Later")->Name(), "Wide");
+  EXPECT_EQ(list.Count(), 4);
+}
+
 TEST_F(PrinterListTest, GetPrinterInfoResolvesNames) {
   TppPrinterList list(&spooler);
   struct Case {

@@ -1,0 +1,259 @@
+#include "tests/e2e/agent_run.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#ifndef PARVEL_AGENT_PROGRAM
+#error "PARVEL_AGENT_PROGRAM must name the built agent program"
+#endif
+
+extern char** environ;
+
+namespace parvel::e2e {
+
+namespace {
+
+constexpr std::array<double, 8> kLayoutTops = {1.852, 7.144, 12.965, 18.256, 23.813, 28.575, 33.867, 38.894};
+constexpr double kLayoutLeft = 8.731;
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const fs::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(25ms);
+  }
+  return true;
+}
+
+char AgentDecimalSeparator() {
+  const locale_t locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return '.';
+  const char* radix = nl_langinfo_l(RADIXCHAR, locale);
+  const char separator = radix != nullptr && *radix != '\0' ? *radix : '.';
+  freelocale(locale);
+  return separator;
+}
+
+std::string Decimal(double mm) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", mm);  // the test itself runs in the C locale
+  std::string result = text;
+  std::replace(result.begin(), result.end(), '.', AgentDecimalSeparator());
+  return result;
+}
+
+IniText::IniText(const fs::path& spool, const std::string& printer) {
+  entries_ = {{"PATH", spool.string()}, {"TIME", "100"}, {"IMPRESSORA", printer}};
+  for (size_t n = 1; n <= 8; ++n)
+    entries_.emplace_back("TOP" + std::to_string(n), Decimal(kLayoutTops[n - 1]));
+  for (size_t n = 1; n <= 8; ++n) entries_.emplace_back("LEFT" + std::to_string(n), Decimal(kLayoutLeft));
+}
+
+IniText& IniText::Set(const std::string& key, const std::string& value) {
+  for (auto& [name, text] : entries_) {
+    if (name == key) {
+      text = value;
+      return *this;
+    }
+  }
+  entries_.emplace_back(key, value);
+  return *this;
+}
+
+IniText& IniText::Remove(const std::string& key) {
+  std::erase_if(entries_, [&](const auto& entry) { return entry.first == key; });
+  return *this;
+}
+
+IniText& IniText::WithoutSection() {
+  section_ = false;
+  return *this;
+}
+
+std::string IniText::Text() const {
+  std::string text = section_ ? "[TELA]\n" : "; no section\n";
+  for (const auto& [key, value] : entries_) text.append(key).append("=").append(value).append("\n");
+  return text;
+}
+
+std::string CardText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+std::vector<std::string> CardLines(const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (int n = 1; n <= 8; ++n) lines.push_back(prefix + std::to_string(n));
+  return lines;
+}
+
+void DropCard(const fs::path& file, const std::string& content) {
+  const fs::path hidden = file.parent_path() / ("." + file.filename().string() + ".tmp");
+  WriteAll(hidden, content);
+  const timespec back[2] = {{time(nullptr) - 2, 0}, {time(nullptr) - 2, 0}};
+  if (utimensat(AT_FDCWD, hidden.c_str(), back, 0) != 0)
+    throw std::runtime_error("cannot date " + hidden.string());
+  fs::rename(hidden, file);
+}
+
+AgentRun::AgentRun() {
+  char pattern[] = "/tmp/parvel-e2e-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a scratch folder");
+  folder_ = pattern;
+  fs::copy_file(PARVEL_AGENT_PROGRAM, Program());
+  fs::create_directory(Spool());
+  const fs::path runtime = folder_ / "run";
+  fs::create_directory(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  environment["QT_QPA_PLATFORM"] = "offscreen";
+  environment["XDG_RUNTIME_DIR"] = runtime.string();
+}
+
+AgentRun::~AgentRun() {
+  if (pid_ > 0 && !status_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+void AgentRun::WriteIni(const std::string& text) const { WriteAll(folder_ / "parvel.INI", text); }
+
+void AgentRun::Start(const std::vector<std::string>& args) {
+  if (pid_ > 0) throw std::logic_error("the agent runs already");
+  // Everything the child needs is made before fork: after it, only exec-safe calls.
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const size_t equals = text.find('=');
+    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : environment) {
+    if (value) {
+      variables[name] = *value;
+    } else {
+      variables.erase(name);
+    }
+  }
+  std::vector<std::string> env_texts;
+  for (const auto& [name, value] : variables)
+    env_texts.push_back(std::string(name).append("=").append(value));
+  std::vector<char*> envp;
+  for (std::string& text : env_texts) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  const std::string program = Program().string();
+  std::vector<std::string> arg_texts = {program};
+  arg_texts.insert(arg_texts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& text : arg_texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  const int out = open((folder_ / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (out < 0 || err < 0 || in < 0) throw std::runtime_error("cannot open the agent's output files");
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    // The agent goes with the test program, even when that one dies.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in);
+  close(out);
+  close(err);
+  status_.reset();
+}
+
+bool AgentRun::Running() {
+  if (pid_ <= 0 || status_) return false;
+  return !Wait(0ms).has_value();
+}
+
+std::optional<int> AgentRun::Wait(std::chrono::milliseconds timeout) {
+  if (status_) return status_;
+  if (pid_ <= 0) return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return status_;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+std::optional<int> AgentRun::Stop() {
+  if (status_) return status_;
+  if (pid_ <= 0) return std::nullopt;
+  kill(pid_, SIGTERM);
+  if (std::optional<int> status = Wait()) return status;
+  kill(pid_, SIGKILL);
+  Wait();
+  return std::nullopt;
+}
+
+std::string AgentRun::Output() const { return ReadAll(folder_ / "stdout.txt"); }
+std::string AgentRun::Errors() const { return ReadAll(folder_ / "stderr.txt"); }
+
+std::vector<std::string> AgentRun::ErrorLines() const {
+  const std::string text = Errors();
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+size_t AgentRun::Count(const std::string& line) const {
+  const std::vector<std::string> lines = ErrorLines();
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+bool AgentRun::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) const {
+  return WaitUntil([&] { return Count(line) > 0; }, timeout);
+}
+
+}  // namespace parvel::e2e
