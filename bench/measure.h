@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -65,5 +66,25 @@ inline ChildRun RunSelf(const std::vector<std::string>& args) {
 }
 
 constexpr double kKbPerMb = 1024.0;
+
+// A fresh folder under /tmp, removed with everything in it.
+class Scratch {
+ public:
+  Scratch() {
+    char pattern[] = "/tmp/parvel-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a scratch folder");
+    path_ = pattern;
+  }
+  ~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace parvel::bench
