@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -134,8 +135,23 @@ void TForm1::PrintCard(const std::filesystem::path& path, const std::string& nam
   ListBox1 = file.ReadLines(kCardLines, kCardByteLimit);
   DecodeLines(ListBox1);
   PlaceLabels(*rParvel, Lefts, Tops);
-  // Without a usable printer the print operation has warned already; the card waits.
-  if (print_.Print(*rParvel) == TPrintOutcome::Refused) return;
+  // Without a usable printer the print operation warns and the card waits; the same warning is
+  // not shown again at every tick until a card prints.
+  TRepeatFilter boxes(platform::Find<platform::MessageBoxes>(), refused_boxes_);
+  TPrintOutcome outcome = TPrintOutcome::Printed;
+  {
+    const platform::ScopedInstall<platform::MessageBoxes> filtered(&boxes);
+    outcome = print_.Print(*rParvel);
+  }
+  if (outcome == TPrintOutcome::Refused) {
+    for (const TShownBox& box : boxes.Shown()) {
+      if (std::find(refused_boxes_.begin(), refused_boxes_.end(), box) == refused_boxes_.end()) {
+        refused_boxes_.push_back(box);
+      }
+    }
+    return;
+  }
+  refused_boxes_.clear();
 
   last_failure_.reset();
   undeletable_.reset();

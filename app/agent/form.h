@@ -11,6 +11,7 @@
 
 #include "app/agent/card_print.h"
 #include "app/agent/card_report.h"
+#include "app/agent/error_report.h"
 #include "app/agent/spool.h"
 #include "app/agent/timer.h"
 
@@ -87,6 +88,8 @@ class TForm1 {
   std::optional<Seen> current_;          // the card this tick works on
   std::optional<Seen> undeletable_;      // printed, but its file could not be deleted
   std::optional<Failure> last_failure_;  // the last failure reported
+  // The boxes of the last print that found no usable printer: held back until a card prints.
+  std::vector<TShownBox> refused_boxes_;
 };
 
 }  // namespace parvel::agent

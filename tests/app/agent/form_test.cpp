@@ -261,16 +261,35 @@ TEST_F(FormTest, AFailedPrintKeepsTheCardAndAChangedFailureIsReportedAgain) {
   EXPECT_FALSE(fs::exists(card));
 }
 
-TEST_F(FormTest, ACardWithoutAUsablePrinterIsKeptUnreported) {
+TEST_F(FormTest, ACardWithoutAUsablePrinterIsKeptAndThePrintersWarningIsNotRepeated) {
   Configure();
   const fs::path card = Card("a.car", EightLines("a"));
+  std::string warning = "No printer";
+  // The print operation warns by itself when it finds no usable printer.
+  print.during = [&] {
+    if (print.outcome == TPrintOutcome::Refused) {
+      platform::ShowMessageBox(platform::MessageKind::Warning, "Warning", warning, platform::mbOK);
+    }
+  };
   print.outcome = TPrintOutcome::Refused;
-  form->Tick();
+  for (int tick = 0; tick < 3; ++tick) form->Tick();
   EXPECT_TRUE(fs::exists(card));
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Warning: No printer"});
+
+  warning = "Another printer is missing";  // a different warning is shown
+  form->Tick();
+  EXPECT_EQ(Boxes().size(), 2u);
+
   print.outcome = TPrintOutcome::Printed;
   form->Tick();
   EXPECT_FALSE(fs::exists(card));
+  // Once a card has printed, the printer going away again is news.
+  Card("b.car", EightLines("b"));
+  warning = "No printer";
+  print.outcome = TPrintOutcome::Refused;
+  form->Tick();
+  EXPECT_EQ(Boxes().size(), 3u);
+  EXPECT_TRUE(fs::exists(spool / "b.car"));
 }
 
 TEST_F(FormTest, AFileStillBeingWrittenWaitsInSilence) {
