@@ -37,8 +37,8 @@ bool SaveSvg(const QImage& image, const QString& dir) {
       int end = x + 1;
       while (end < image.width() && image.pixel(end, y) == pixel) ++end;
       if (qAlpha(pixel) > 0) {
-        out << "  <rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << (end - x) << "\" height=\"1\" fill=\""
-            << QColor(pixel).name() << "\"/>\n";
+        out << "  <rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << (end - x)
+            << "\" height=\"1\" fill=\"" << QColor(pixel).name() << "\"/>\n";
       }
       x = end;
     }
