@@ -25,10 +25,13 @@ bool SaveSvg(const QImage& image, const QString& dir) {
   QFile file(folder + "/parvel.svg");
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   QTextStream out(&file);
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << image.width() << "\" height=\""
-      << image.height() << "\" viewBox=\"0 0 " << image.width() << ' ' << image.height()
-      << "\" shape-rendering=\"crispEdges\">\n";
+  out << R"(<?xml version="1.0" encoding="UTF-8"?>)"
+      << "\n"
+      << QString(R"(<svg xmlns="http://www.w3.org/2000/svg" width="%1" height="%2" viewBox="0 0 %1 %2" )"
+                 R"(shape-rendering="crispEdges">)")
+             .arg(image.width())
+             .arg(image.height())
+      << "\n";
   // One rectangle per run of same-coloured pixels in a row.
   for (int y = 0; y < image.height(); ++y) {
     int x = 0;
@@ -37,8 +40,12 @@ bool SaveSvg(const QImage& image, const QString& dir) {
       int end = x + 1;
       while (end < image.width() && image.pixel(end, y) == pixel) ++end;
       if (qAlpha(pixel) > 0) {
-        out << "  <rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << (end - x)
-            << "\" height=\"1\" fill=\"" << QColor(pixel).name() << "\"/>\n";
+        out << QString(R"(  <rect x="%1" y="%2" width="%3" height="1" fill="%4"/>)")
+                   .arg(x)
+                   .arg(y)
+                   .arg(end - x)
+                   .arg(QColor(pixel).name())
+            << "\n";
       }
       x = end;
     }
