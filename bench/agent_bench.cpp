@@ -269,28 +269,7 @@ void BM_TickOnTheFolder(benchmark::State& state) {
 
 // Runs `command` through /bin/sh and answers its standard output.
 std::string Shell(const std::string& command) {
-  int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    // The pipeline's commands end by SIGPIPE once head has its line, as in a terminal.
-    signal(SIGPIPE, SIG_DFL);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string out;
-  char buffer[4096];
-  for (ssize_t n = 0; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-    out.append(buffer, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return out;
+  return parvel::bench::RunProgram("/bin/sh", {"sh", "-c", command}, false).output;
 }
 
 void BM_FindSortHeadThroughShell(benchmark::State& state) {

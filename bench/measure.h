@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace parvel::bench {
@@ -30,9 +32,10 @@ struct ChildRun {
   int64_t max_rss_kb = 0;  // its peak resident memory over its whole life
 };
 
-// Runs this program again with `args`, waits for it and answers its output and peak resident
-// memory. Throws when it cannot start or does not end with status 0.
-inline ChildRun RunSelf(const std::vector<std::string>& args) {
+// Runs `program` with `argv` (argv[0] included), waits for it and answers its standard output
+// and peak resident memory. Throws when it cannot start, and, with `must_succeed`, when it does
+// not end with status 0.
+inline ChildRun RunProgram(const char* program, std::vector<std::string> argv, bool must_succeed) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -41,12 +44,12 @@ inline ChildRun RunSelf(const std::vector<std::string>& args) {
     dup2(fds[1], 1);
     close(fds[0]);
     close(fds[1]);
-    std::vector<std::string> owned{"self"};
-    owned.insert(owned.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : owned) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv("/proc/self/exe", argv.data());
+    // A pipeline's commands end by SIGPIPE once its reader is done, as in a terminal.
+    signal(SIGPIPE, SIG_DFL);
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    execv(program, args.data());
     _exit(127);
   }
   close(fds[1]);
@@ -58,11 +61,19 @@ inline ChildRun RunSelf(const std::vector<std::string>& args) {
   close(fds[0]);
   int status = 0;
   rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("lost the measuring run");
+  if (must_succeed && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
     throw std::runtime_error("the measuring run failed: " + run.output);
   }
   run.max_rss_kb = usage.ru_maxrss;
   return run;
+}
+
+// Runs this program again with `args` (see RunProgram); it must end with status 0.
+inline ChildRun RunSelf(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"self"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram("/proc/self/exe", std::move(argv), true);
 }
 
 constexpr double kKbPerMb = 1024.0;

@@ -13,6 +13,7 @@
 
 #include "tests/app/tray/desktop_session.h"
 #include "tests/e2e/agent_run.h"
+#include "tests/e2e/agent_test.h"
 
 namespace parvel::e2e {
 namespace {
@@ -67,29 +68,18 @@ bool IconDocked(pid_t pid) {
   return docked;
 }
 
-class AgentOnADesktop : public ::testing::Test {
+class AgentOnADesktop : public AgentTest {
  protected:
-  AgentOnADesktop() {
+  AgentOnADesktop() : AgentTest("") {
     // The agent finds the private X server through DISPLAY, which XServer set for this process.
     agent.environment["QT_QPA_PLATFORM"] = std::nullopt;
     agent.environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=/nonexistent/parvel-no-bus";
     agent.environment["CUPS_SERVER"] = (agent.Folder() / "no-cups.sock").string();
     ini.Set("PATH", (agent.Folder() / "no-spool").string());
   }
-  void Start() {
-    agent.WriteIni(ini.Text());
-    agent.Start();
-  }
-  void TearDown() override {
-    if (agent.Pid() > 0) {
-      EXPECT_EQ(agent.Stop(), std::optional<int>(0)) << agent.Errors();
-    }
-  }
 
   doubles::XServer x;
   doubles::TrayHost tray;
-  AgentRun agent;
-  IniText ini{agent.Spool(), ""};
 };
 
 TEST_F(AgentOnADesktop, WithoutTicksForm1StaysVisibleAndTheIconDocks) {

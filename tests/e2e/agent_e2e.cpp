@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/e2e/agent_run.h"
+#include "tests/e2e/agent_test.h"
 #include "tests/e2e/printed_cards.h"
 
 namespace parvel::e2e {
@@ -30,32 +31,11 @@ using namespace std::string_literals;
 
 constexpr char kQueue[] = "cards";
 
-std::vector<std::string> SortedWords(const PdfPage& page) {
-  std::vector<std::string> words;
-  for (const PdfWord& word : page.words) words.push_back(word.text);
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> words) {
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
-class Agent : public ::testing::Test {
+class Agent : public AgentTest {
  protected:
+  Agent() : AgentTest(kQueue) {}
   static void SetUpTestSuite() { EnsureCardQueue(kQueue); }
 
-  void Start(const std::vector<std::string>& args = {}) {
-    agent.WriteIni(ini.Text());
-    agent.Start(args);
-  }
-  // Whatever the test did, the agent is still running and SIGTERM ends it with status 0.
-  void TearDown() override {
-    if (agent.Pid() > 0 && !ends_by_itself) {
-      EXPECT_EQ(agent.Stop(), std::optional<int>(0)) << agent.Errors();
-    }
-  }
   bool Gone(const std::string& card) {
     return WaitUntil([&] { return !fs::exists(agent.Spool() / card, ignored_); });
   }
@@ -80,10 +60,7 @@ class Agent : public ::testing::Test {
   }
   std::optional<PdfPage> FirstCard() { return NextCard(kQueue, jobs_before); }
 
-  AgentRun agent;
-  IniText ini{agent.Spool(), kQueue};
   const size_t jobs_before = Jobs(kQueue).size();
-  bool ends_by_itself = false;  // the test waits for its end and checks the status
   std::error_code ignored_;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/agent_run.h"
+#include "tests/e2e/agent_test.h"
 #include "tests/e2e/printed_cards.h"
 
 namespace parvel::e2e {
@@ -25,32 +26,11 @@ constexpr double kTolerance = 0.3 * kPointsPerMm;
 
 double Points(double mm) { return mm * kPointsPerMm; }
 
-std::vector<std::string> SortedWords(const PdfPage& page) {
-  std::vector<std::string> words;
-  for (const PdfWord& word : page.words) words.push_back(word.text);
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> words) {
-  std::sort(words.begin(), words.end());
-  return words;
-}
-
-class AgentPrinting : public ::testing::Test {
+class AgentPrinting : public AgentTest {
  protected:
+  AgentPrinting() : AgentTest(kQueue) {}
   static void SetUpTestSuite() { EnsureCardQueue(kQueue); }
 
-  void Start() {
-    agent.WriteIni(ini.Text());
-    agent.Start();
-  }
-  // The agent ends with status 0 on SIGTERM whatever the test did with it.
-  void TearDown() override {
-    if (agent.Pid() > 0) {
-      EXPECT_EQ(agent.Stop(), std::optional<int>(0)) << agent.Errors();
-    }
-  }
   // Waits for the one job the agent prints next and reads the card the queue wrote for it.
   std::optional<PdfPage> NextCard() {
     const std::optional<std::vector<int>> jobs = WaitForJobs(kQueue, jobs_before + 1);
@@ -67,8 +47,6 @@ class AgentPrinting : public ::testing::Test {
     return "parvel: '" + value + "' is not a valid floating point value.";
   }
 
-  AgentRun agent;
-  IniText ini{agent.Spool(), kQueue};
   const size_t jobs_before = Jobs(kQueue).size();
 };
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
+#include <utility>
 
 #include "tests/e2e/agent_run.h"
 
@@ -47,6 +49,17 @@ std::string Words(const doubles::PdfPage& page) {
   std::string text;
   for (const doubles::PdfWord& word : page.words) text += (text.empty() ? "" : " ") + word.text;
   return text;
+}
+
+std::vector<std::string> SortedWords(const doubles::PdfPage& page) {
+  std::vector<std::string> words;
+  for (const doubles::PdfWord& word : page.words) words.push_back(word.text);
+  return Sorted(std::move(words));
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> words) {
+  std::sort(words.begin(), words.end());
+  return words;
 }
 
 }  // namespace parvel::e2e

@@ -18,6 +18,9 @@ std::optional<std::vector<int>> WaitForJobs(const std::string& queue, size_t cou
 std::vector<doubles::PdfPage> SentDocument(int id);
 // Waits until job `id` of `queue` has completed and reads the card the queue wrote for it.
 std::vector<doubles::PdfPage> PrintedCard(const std::string& queue, int id);
+// The words of `page` in byte order, and `words` in byte order.
+std::vector<std::string> SortedWords(const doubles::PdfPage& page);
+std::vector<std::string> Sorted(std::vector<std::string> words);
 // The words of `page` in the order pdftotext reads them, joined by blanks.
 std::string Words(const doubles::PdfPage& page);
 
