@@ -139,7 +139,8 @@ void LinuxNotificationArea::Deliver(const TTrayWindow* window, uint32_t id, TTra
 
 bool LinuxNotificationArea::nativeEventFilter(const QByteArray& type, void* message, qintptr*) {
   if (type != "xcb_generic_event_t" || !x11_) return false;
-  switch (x11_->Decode(message)) {
+  const TX11TrayProtocol::TNotice notice = x11_->Decode(message);
+  switch (notice.event) {
     case TX11TrayProtocol::TEvent::NewManager:
       // Not from inside the event dispatch: placing creates windows and asks the server.
       QMetaObject::invokeMethod(
@@ -153,6 +154,14 @@ bool LinuxNotificationArea::nativeEventFilter(const QByteArray& type, void* mess
     case TX11TrayProtocol::TEvent::ManagerGone:
       QMetaObject::invokeMethod(
           this, [this] { PlaceAll(); }, Qt::QueuedConnection);
+      break;
+    case TX11TrayProtocol::TEvent::Embedded:
+      // Shown here, from inside the event dispatch: the manager maps the window right after taking
+      // it in, and Qt must not have seen that map yet when it shows the window (it warns when it
+      // shows a window it knows to be mapped).
+      for (auto& [key, entry] : entries_) {
+        if (entry->dock && entry->dock->internalWinId() == notice.window) entry->dock->Embedded();
+      }
       break;
     case TX11TrayProtocol::TEvent::Other:
       break;
@@ -188,18 +197,17 @@ void LinuxNotificationArea::Place(const Key& key, Entry& entry) {
   switch (backend_) {
     case TTrayBackend::X11Dock:
       Release(entry.sni, later);
-      if (!entry.dock) {
+      if (!entry.dock || entry.docked_to != x11_->Manager()) {
+        // A fresh window for each manager: one that an earlier tray had is never offered again.
+        Release(entry.dock, later);
         entry.dock =
             std::make_unique<TX11TrayDock>([this, key](TTrayMouseMessage mouse, const TMouseState& state) {
               Deliver(key.first, key.second, mouse, state);
             });
-        entry.docked_to = 0;
-      }
-      Show(entry);
-      if (entry.docked_to != x11_->Manager()) {
         entry.docked_to = x11_->Manager();
         entry.dock->Dock(*x11_);
       }
+      Show(entry);
       break;
     case TTrayBackend::StatusNotifierItem:
       Release(entry.dock, later);
@@ -235,8 +243,10 @@ void LinuxNotificationArea::Place(const Key& key, Entry& entry) {
       }
       break;
     case TTrayBackend::None:
+      // A window left behind by a tray that went is not left on the screen.
       Release(entry.sni, later);
-      if (entry.dock) entry.dock->Undock();
+      if (entry.dock) entry.dock->hide();
+      Release(entry.dock, later);
       entry.docked_to = 0;
       break;
   }

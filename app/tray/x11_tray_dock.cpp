@@ -96,26 +96,33 @@ void TX11TrayProtocol::RequestDock(uint32_t window) {
   xcb_flush(connection_);
 }
 
-TX11TrayProtocol::TEvent TX11TrayProtocol::Decode(const void* xcb_event) {
+TX11TrayProtocol::TNotice TX11TrayProtocol::Decode(const void* xcb_event) {
   const auto* event = static_cast<const xcb_generic_event_t*>(xcb_event);
   switch (event->response_type & ~0x80) {
     case XCB_CLIENT_MESSAGE: {
       const auto* message = static_cast<const xcb_client_message_event_t*>(xcb_event);
-      if (message->type == manager_atom_ && message->data.data32[1] == selection_) return TEvent::NewManager;
+      if (message->type == manager_atom_ && message->data.data32[1] == selection_)
+        return {TEvent::NewManager};
       break;
     }
     case XCB_DESTROY_NOTIFY: {
       const auto* destroyed = static_cast<const xcb_destroy_notify_event_t*>(xcb_event);
       if (manager_ != XCB_WINDOW_NONE && destroyed->window == manager_) {
         manager_ = XCB_WINDOW_NONE;
-        return TEvent::ManagerGone;
+        return {TEvent::ManagerGone};
       }
+      break;
+    }
+    case XCB_REPARENT_NOTIFY: {
+      // Back to the root is a manager that went and handed its windows back.
+      const auto* reparented = static_cast<const xcb_reparent_notify_event_t*>(xcb_event);
+      if (reparented->parent != root_) return {TEvent::Embedded, reparented->window};
       break;
     }
     default:
       break;
   }
-  return TEvent::Other;
+  return {};
 }
 
 TX11TrayDock::TX11TrayDock(TDeliver deliver)
@@ -123,7 +130,11 @@ TX11TrayDock::TX11TrayDock(TDeliver deliver)
       deliver_(std::move(deliver)) {
   setAttribute(Qt::WA_AlwaysShowToolTips);
   setMouseTracking(true);
-  resize(22, 22);
+  // A tray that embeds with a GtkSocket (trayer) gives the icon the minimum size of the window's
+  // size hints, and a single pixel where there is none: the hints are there from the window's
+  // creation on.
+  setGeometry(0, 0, 22, 22);
+  setMinimumSize(22, 22);
 }
 
 void TX11TrayDock::SetImage(const QIcon& icon) {
@@ -132,11 +143,13 @@ void TX11TrayDock::SetImage(const QIcon& icon) {
 }
 
 void TX11TrayDock::Dock(TX11TrayProtocol& protocol) {
+  // Not mapped here: the manager maps the window once it has taken it in. A window we map before
+  // the manager reparents it is unmapped and mapped again by the reparenting, and a GtkSocket
+  // takes that unmap for the icon's own and keeps it a pixel wide.
   protocol.RequestDock(static_cast<uint32_t>(winId()));
-  show();
 }
 
-void TX11TrayDock::Undock() { hide(); }
+void TX11TrayDock::Embedded() { show(); }
 
 void TX11TrayDock::paintEvent(QPaintEvent*) {
   QPainter painter(this);

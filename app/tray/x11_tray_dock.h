@@ -2,7 +2,8 @@
 // The X11 System Tray Protocol: the tray manager is the owner of the selection
 // _NET_SYSTEM_TRAY_S<screen>; an icon is a window of the client's own that asks the manager to
 // embed it (SYSTEM_TRAY_REQUEST_DOCK) and carries _XEMBED_INFO. A new manager announces itself
-// with a MANAGER client message on the root window.
+// with a MANAGER client message on the root window. The manager takes the window in by
+// reparenting it and maps it itself; it sizes the icon by the window's minimum size hint.
 #include <QIcon>
 #include <QWidget>
 #include <cstdint>
@@ -27,9 +28,13 @@ class TX11TrayProtocol {
   // Sends the dock request for `window` to the manager.
   void RequestDock(uint32_t window);
 
-  // What an X event means for the tray.
-  enum class TEvent { Other, NewManager, ManagerGone };
-  TEvent Decode(const void* xcb_event);
+  // What an X event means for the tray: for Embedded, `window` is the window the manager took in.
+  enum class TEvent { Other, NewManager, ManagerGone, Embedded };
+  struct TNotice {
+    TEvent event = TEvent::Other;
+    uint32_t window = 0;
+  };
+  TNotice Decode(const void* xcb_event);
 
  private:
   TX11TrayProtocol(xcb_connection_t* connection, uint32_t root, int screen);
@@ -50,18 +55,19 @@ struct TMouseState {
   Qt::KeyboardModifiers modifiers;
 };
 
-// The icon's own window: drawn with the icon, and turning Qt's mouse events into the area's
-// mouse messages with the double clicks timed here.
+// The icon's own window for one manager: drawn with the icon, and turning Qt's mouse events into
+// the area's mouse messages with the double clicks timed here. A new manager gets a new dock: a
+// window is offered to one manager once, and goes with the dock.
 class TX11TrayDock : public QWidget {
  public:
   using TDeliver = std::function<void(TTrayMouseMessage, const TMouseState&)>;
   explicit TX11TrayDock(TDeliver deliver);
 
   void SetImage(const QIcon& icon);
-  // Creates the native window if needed and asks the manager to embed it.
+  // Creates the native window and asks the manager to embed it; the window stays unmapped.
   void Dock(TX11TrayProtocol& protocol);
-  // Unmapped until the next dock: a window left behind by a tray that went.
-  void Undock();
+  // The manager has taken the window in: Qt may show it now.
+  void Embedded();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -38,6 +38,7 @@ struct Placement {
   bool viewable = false;
   bool embedded = false;  // its parent is not the root window
   QPoint center;          // in root coordinates
+  QSize size;
 };
 
 Placement Place(uint32_t window) {
@@ -50,6 +51,7 @@ Placement Place(uint32_t window) {
   if (tree != nullptr && attributes != nullptr && geometry != nullptr) {
     placement.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     placement.embedded = tree->parent != tree->root;
+    placement.size = QSize(geometry->width, geometry->height);
     auto* at = xcb_translate_coordinates_reply(
         c, xcb_translate_coordinates(c, window, tree->root, geometry->width / 2, geometry->height / 2),
         nullptr);
@@ -135,10 +137,11 @@ class TrayX11Test : public ::testing::Test {
 
   uint32_t Dock(TRxTrayIcon& tray) { return static_cast<uint32_t>(area_.DockWindow(tray.Window(), 0)); }
 
+  // Embedded, shown, and given room for the whole icon (not a sliver of it).
   bool WaitDocked(TRxTrayIcon& tray) {
     return RunUntil([&] {
       const Placement p = Place(Dock(tray));
-      return p.viewable && p.embedded;
+      return p.viewable && p.embedded && p.size.width() >= 16;
     });
   }
 
@@ -170,7 +173,8 @@ TEST_F(TrayX11Test, TheIconDocksIntoTheTrayAndShowsItsTipWhenThePointerRestsOnIt
   std::optional<QPoint> moved_to;
   tray->OnMouseMove = [&](report::TComponent*, TShiftState, int x, int y) { moved_to = QPoint(x, y); };
   ASSERT_TRUE(tray->Added());
-  ASSERT_TRUE(WaitDocked(*tray)) << "the icon's window was not embedded by the tray";
+  ASSERT_TRUE(WaitDocked(*tray)) << "the icon's window was not embedded by the tray, or has "
+                                 << Place(Dock(*tray)).size.width() << " pixels";
   EXPECT_EQ(area_.Backend(), TTrayBackend::X11Dock);
   QWidget* dock = QWidget::find(Dock(*tray));
   ASSERT_NE(dock, nullptr);
@@ -249,17 +253,34 @@ TEST_F(TrayX11Test, TheIconDocksInATrayThatStartsLaterAndAgainAfterTheTrayRestar
   EXPECT_EQ(area_.Backend(), TTrayBackend::None);
   {
     TrayHost trayer;
-    ASSERT_TRUE(WaitDocked(*tray)) << "not docked in a tray that started after the icon";
+    ASSERT_TRUE(WaitDocked(*tray)) << "not docked whole in a tray that started after the icon: "
+                                   << Place(Dock(*tray)).size.width() << " pixels";
   }
   // The tray went: the icon's window is not left on the screen.
   EXPECT_TRUE(RunUntil([&] { return area_.Backend() == TTrayBackend::None; }));
   EXPECT_FALSE(Place(Dock(*tray)).viewable);
 
   TrayHost restarted;
-  ASSERT_TRUE(WaitDocked(*tray)) << "not docked again in the restarted tray";
+  ASSERT_TRUE(WaitDocked(*tray)) << "not docked whole again in the restarted tray: "
+                                 << Place(Dock(*tray)).size.width() << " pixels";
   on_menu_ = [this] { menu_.close(); };
   MouseOnIcon(*tray, {"click", "3"});
   EXPECT_TRUE(RunUntil([&] { return menus_opened_ == 1; })) << "the docked-again icon takes clicks";
+}
+
+TEST_F(TrayX11Test, AnIconRemovedAndAddedAgainRightAwayDocksWholeAndTakesClicks) {
+  TrayHost trayer;
+  auto tray = AgentTrayIcon();
+  ASSERT_TRUE(WaitDocked(*tray));
+  const uint32_t first = Dock(*tray);
+  tray->RemoveFromTray();
+  tray->AddToTray();
+  ASSERT_TRUE(WaitDocked(*tray)) << "not docked whole again: " << Place(Dock(*tray)).size.width()
+                                 << " pixels";
+  EXPECT_TRUE(RunUntil([&] { return !Place(first).viewable; })) << "the removed icon stays on the screen";
+  on_menu_ = [this] { menu_.close(); };
+  MouseOnIcon(*tray, {"click", "3"});
+  EXPECT_TRUE(RunUntil([&] { return menus_opened_ == 1; })) << "the added-again icon takes clicks";
 }
 
 }  // namespace
