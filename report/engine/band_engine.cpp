@@ -1,6 +1,7 @@
 #include "report/engine/band_engine.h"
 
 #include <algorithm>
+#include <string>
 
 #include "report/base/errors.h"
 #include "report/base/language.h"
@@ -338,9 +339,19 @@ void TppBandEngine::AfterIteration() {
     if (engine_.AllDataTraversed() || (engine_.PrintCondition() & kGroupFooterBit) != 0)
       generation_complete_ = true;
   }
+  // Without a pipeline, AutoStop or a page limit only the application's own Stop or a cancel ends
+  // the detail band. A run that has printed it kRunawayPrints times without either would never
+  // end: it becomes a print error (and no job is sent) instead of a page loop that spins for ever.
+  const TppCustomReport* report = detail->Report();
+  if (!over_flow_ && !out_of_space_ && report != nullptr && !report->AutoStop() &&
+      report->DataPipeline() == nullptr && report->PageLimit() == 0 && !engine_.AllDataTraversed() &&
+      ++prints_without_end_ >= kRunawayPrints) {
+    engine_.Fail("O relatório não tem dados, AutoStop nem PageLimit: a banda " + band_->UserName() +
+                 " foi impressa " + std::to_string(kRunawayPrints) + " vezes sem que Stop fosse chamado");
+  }
   // AutoStop: the band has printed (or, invisible, passed) once for this call.
-  if (!over_flow_ && !out_of_space_ && detail->Report() != nullptr && detail->Report()->AutoStop() &&
-      count_ <= 1 && !engine_.AllDataTraversed()) {
+  if (!over_flow_ && !out_of_space_ && report != nullptr && report->AutoStop() && count_ <= 1 &&
+      !engine_.AllDataTraversed()) {
     generation_complete_ = true;
     engine_.Stop();
   } else if (!generation_complete_ && PrintTimes(*detail) == ptCounted && count_ == detail->PrintCount()) {

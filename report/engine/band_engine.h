@@ -43,6 +43,9 @@ class TppBandEngine : public TppCacheable {
   int32_t PageBottom() const { return page_bottom_; }
   const TppPrintRect& PrintRect() const { return print_rect_; }
   int32_t BandsPerRecordCount() const { return bands_per_record_count_; }
+  // How many prints of the detail band a run without pipeline, AutoStop and page limit may make
+  // before it is taken as one that would never end.
+  static constexpr int64_t kRunawayPrints = 10000;
   bool Continuing() const { return over_flow_ || partial_generation_; }
   // Whether the band's last loop printed anything that took space on the page.
   bool UsedSpace() const { return used_space_; }
@@ -102,6 +105,7 @@ class TppBandEngine : public TppCacheable {
   int32_t resume_object_ = 0;
   int32_t current_partial_adjustment_ = 0;
   int32_t bands_per_record_count_ = 1;
+  int64_t prints_without_end_ = 0;
   int32_t saved_top_ = 0;  // the page style puts the print position back
 };
 

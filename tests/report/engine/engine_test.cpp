@@ -298,6 +298,45 @@ TEST_F(EngineTest, ABandTooHighForAnEmptyPageIsAPrintErrorNamingIt) {
   EXPECT_FALSE(engine().Generating());
 }
 
+TEST_F(EngineTest, WithoutPipelineAutoStopOrPageLimitTheApplicationsStopEndsTheRun) {
+  doubles::BuildCard(report);
+  report.SetAutoStop(false);
+  // The application prints three cards and stops.
+  int printed = 0;
+  for (int i = 0; i < report.BandCount(); ++i) {
+    if (report.Bands(i)->BandType() != btDetail) continue;
+    report.Bands(i)->AfterPrint = [&](TComponent&) {
+      if (++printed == 3) engine().Stop();
+    };
+  }
+  Generate();
+  EXPECT_EQ(pages.size(), 3u);
+  EXPECT_TRUE(engine().DonePrinting());
+}
+
+TEST_F(EngineTest, ADetailBandThatNothingStopsIsAPrintErrorNotAnEndlessRun) {
+  // One card a page, or, with a band of no height, every print on the first page.
+  for (const int32_t height : {52388, 0}) {
+    SCOPED_TRACE(height);
+    TppReport runaway;
+    doubles::BuildCard(runaway);
+    runaway.SetAutoStop(false);
+    for (int i = 0; i < runaway.BandCount(); ++i) {
+      if (runaway.Bands(i)->BandType() == btDetail) runaway.Bands(i)->SetmmHeight(height);
+    }
+    auto& runaway_engine = dynamic_cast<TppEngine&>(*runaway.Engine());
+    TppPageRequest request;
+    request.SetPageSetting(psAll);
+    try {
+      runaway_engine.GenerateRequest(runaway.Publisher(), request);
+      FAIL() << "the run ended without a Stop";
+    } catch (const EPrintError& e) {
+      EXPECT_NE(std::string(e.what()).find("AutoStop"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(runaway_engine.Generating());
+  }
+}
+
 TEST_F(EngineTest, APipelineThatCannotOpenIsAPrintError) {
   RecordReport(20000, 2);
   pipeline.SetUserName("Clientes");
