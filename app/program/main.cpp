@@ -11,7 +11,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <QApplication>
@@ -77,23 +76,6 @@ int main(int argc, char** argv) {
     std::cerr << "parvel: cannot catch SIGTERM: " << std::strerror(errno) << "\n";
     return 1;
   }
-  QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
-  bool end = false;
-  bool reload = false;
-  parvel::agent::TMainWindow* window_seen = nullptr;
-  QObject::connect(&signal_notifier, &QSocketNotifier::activated, &app, [&] {
-    char buffer[16];
-    ssize_t got = 0;
-    while ((got = read(g_signal_pipe[0], buffer, sizeof buffer)) > 0) {
-      for (ssize_t i = 0; i < got; ++i) (buffer[i] == 'H' ? reload : end) = true;
-    }
-    if (end) {
-      QCoreApplication::quit();
-    } else if (std::exchange(reload, false) && window_seen != nullptr) {
-      window_seen->Form().Reload();
-    }
-  });
-
   parvel::platform::linux_os::LinuxPlatform platform(/*with_pump=*/true);
   std::optional<parvel::tray::LinuxNotificationArea> area;
   std::optional<parvel::platform::ScopedInstall<parvel::tray::NotificationArea>> area_installed;
@@ -110,10 +92,23 @@ int main(int argc, char** argv) {
   {
     parvel::agent::TMainWindow window(desktop, config);
     if (window.Form().ConfigMissing()) return 1;
-    window_seen = &window;
+    // A signal that came during start-up waits in the pipe and is handled once the loop runs.
+    QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
+    QObject::connect(&signal_notifier, &QSocketNotifier::activated, &app, [&window] {
+      bool end = false;
+      bool reload = false;
+      char buffer[16];
+      for (ssize_t got = 0; (got = read(g_signal_pipe[0], buffer, sizeof buffer)) > 0;) {
+        for (ssize_t i = 0; i < got; ++i) (buffer[i] == 'H' ? reload : end) = true;
+      }
+      if (end) {
+        QCoreApplication::quit();
+      } else if (reload) {
+        window.Form().Reload();
+      }
+    });
     window.ShowMainForm();
     status = QApplication::exec();
-    window_seen = nullptr;
   }
   return status;
 }

@@ -110,6 +110,51 @@ inline TppLabel& CardLabelAt(TppReport& report, int index) {
   return dynamic_cast<TppLabel&>(*report.GetBand(btDetail)->Objects(index));
 }
 
+// Everything the card layout fixes, checked on a report however it was made.
+inline void ExpectCardLayout(TppReport& report) {
+  EXPECT_EQ(report.Units(), utMillimeters);
+  EXPECT_EQ(report.DeviceType(), "Printer");
+  EXPECT_FALSE(report.ShowPrintDialog());
+  EXPECT_FALSE(report.ShowCancelDialog());
+  EXPECT_EQ(report.mmColumnWidth(), 0);
+  const TppPrinterSetup& setup = report.PrinterSetup();
+  EXPECT_EQ(setup.BinName(), "Default");
+  EXPECT_EQ(setup.DocumentName(), "Report");
+  EXPECT_EQ(setup.Orientation(), poLandscape);
+  EXPECT_EQ(setup.PaperName(), "CR80 2.13 x 3.38 in");
+  EXPECT_EQ(setup.PrinterName(), "Default");
+  EXPECT_EQ(setup.PageDef().mmWidth(), 85700);
+  EXPECT_EQ(setup.PageDef().mmHeight(), 54000);
+  EXPECT_EQ(setup.PageDef().mmPrintableRect(), (TppMMRect{0, 0, 85700, 54000}));
+  ASSERT_EQ(report.BandCount(), 3);
+  EXPECT_EQ(report.Bands(0)->ClassName(), "TppHeaderBand");
+  EXPECT_EQ(report.Bands(1)->ClassName(), "TppDetailBand");
+  EXPECT_EQ(report.Bands(2)->ClassName(), "TppFooterBand");
+  EXPECT_EQ(report.Bands(0)->mmHeight(), 0);
+  EXPECT_EQ(report.Bands(1)->mmHeight(), 52388);
+  EXPECT_EQ(report.Bands(2)->mmHeight(), 0);
+  ASSERT_EQ(report.Bands(1)->ObjectCount(), 8);
+  for (int i = 0; i < 8; ++i) {
+    TppLabel& label = CardLabelAt(report, i);
+    SCOPED_TRACE(kCardLabels[i].user_name);
+    EXPECT_EQ(label.UserName(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.Caption(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.Text(), kCardLabels[i].user_name);
+    EXPECT_EQ(label.TextAlignment(), kCardLabels[i].alignment);
+    EXPECT_EQ(label.Font(), TppFont("Arial Black", 9));
+    EXPECT_TRUE(label.Transparent());
+    EXPECT_TRUE(label.AutoSize());
+    EXPECT_FALSE(label.WordWrap());
+    EXPECT_TRUE(label.Visible());
+    EXPECT_EQ(label.mmLeft(), 8731);
+    EXPECT_EQ(label.mmTop(), kCardLabels[i].top);
+    EXPECT_EQ(label.mmWidth(), 11906);
+    EXPECT_EQ(label.mmHeight(), 4498);
+    EXPECT_EQ(label.BandType(), btDetail);
+    EXPECT_EQ(label.Units(), utMillimeters);
+  }
+}
+
 // Lays the report's visible bands out one below the other on one page and hands it to the
 // publisher, announcing it first as a calculation page. Counts its resets and runs.
 class OnePageEngine : public TppReportEngine {
