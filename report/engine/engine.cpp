@@ -423,7 +423,7 @@ void TppEngine::EndPage() {
   page_space_used_ = std::max(page_space_used_, GetPageBottom());
   if (PageEnded && PageEnded()) PageLimitReached();
   if (stop_request_) return;  // a cancelled page goes to no device
-  if (page_drawn_) {
+  if (page_drawn_ && report_.OutlineEnabled()) {
     auto outline = std::make_unique<TppOutlineDrawCommand>();
     outline.release()->SetPage(&page_);
   }

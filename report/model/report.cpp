@@ -435,6 +435,86 @@ TppReport::~TppReport() {
   SetEngine(nullptr);
 }
 
+namespace {
+
+// A name stored as an identifier or, in some older streams, as a text.
+std::string ReadName(TReader& reader) {
+  return reader.NextValue() == TValueType::vaString ? reader.ReadString() : reader.ReadIdent();
+}
+
+}  // namespace
+
+void TppReport::Print() {
+  in_print_ = true;
+  const bool go_on = !show_auto_search_dialog_ || ShowSearchDialog();
+  if (go_on && Engine() != nullptr && Engine()->Initial() && !search_fields_.empty()) {
+    if (OnGetAutoSearchValues) OnGetAutoSearchValues(*this);
+    SendEvent(this, kGetAutoSearchValuesEvent);
+  }
+  in_print_ = false;
+  if (go_on) TppBandedReport::Print();
+}
+
+void TppReport::WriteProperties(TWriter& writer) const {
+  TppBandedReport::WriteProperties(writer);
+  if (cache_pages_) {
+    writer.WritePropName("CachePages");
+    writer.WriteBoolean(true);
+  }
+  const TppOutlineSettings defaults;
+  auto outline = [&](const char* name, bool value, bool fallback) {
+    if (value == fallback) return;
+    writer.WritePropName(std::string("OutlineSettings.") + name);
+    writer.WriteBoolean(value);
+  };
+  outline("CreateNode", outline_settings_.CreateNode, defaults.CreateNode);
+  outline("CreatePageNodes", outline_settings_.CreatePageNodes, defaults.CreatePageNodes);
+  outline("Enabled", outline_settings_.Enabled, defaults.Enabled);
+  if (show_auto_search_dialog_) {
+    writer.WritePropName("ShowAutoSearchDialog");
+    writer.WriteBoolean(true);
+  }
+}
+
+bool TppReport::ReadProperty(const std::string& name, TReader& reader) {
+  if (name == "CachePages") {
+    cache_pages_ = reader.ReadBoolean();
+  } else if (name == "OutlineSettings.CreateNode") {
+    outline_settings_.CreateNode = reader.ReadBoolean();
+  } else if (name == "OutlineSettings.CreatePageNodes") {
+    outline_settings_.CreatePageNodes = reader.ReadBoolean();
+  } else if (name == "OutlineSettings.Enabled") {
+    outline_settings_.Enabled = reader.ReadBoolean();
+  } else if (name == "ShowAutoSearchDialog") {
+    show_auto_search_dialog_ = reader.ReadBoolean();
+  } else if (name == "DataSource") {
+    data_source_name_ = ReadName(reader);
+  } else if (name == "OnPrintingComplete") {
+    printing_complete_name_ = ReadName(reader);
+  } else if (name == "OnAutoSearchDialogCreate") {
+    before_search_dialog_name_ = ReadName(reader);
+  } else if (name == "Orientation") {
+    stored_orientation_ = ReadName(reader) == "poLandscape" ? poLandscape : poPortrait;
+  } else if (name == "NoDataPages") {
+    SetPageLimit(reader.ReadInteger());
+  } else if (name == "RowSpacing") {
+    row_spacing_ = reader.ReadFloat();
+  } else if (name == "AllowPrintCancel" || name == "PreviewPages" || name == "SuppressFormFeed" ||
+             name == "Viewer") {
+    reader.SkipValue();
+  } else {
+    return TppBandedReport::ReadProperty(name, reader);
+  }
+  return true;
+}
+
+void TppReport::ConvertFromVersion(int32_t version) {
+  TppBandedReport::ConvertFromVersion(version);
+  // Reports older than 1.27 kept the orientation on the report, not in the printer setup.
+  if (version < 1270) PrinterSetup().SetOrientation(stored_orientation_);
+  if (version < 6100) outline_settings_.Enabled = false;
+}
+
 void TppReport::PrintToDevices() {
   if (Engine() != nullptr && Engine()->Initial() && !Engine()->StopRequested())
     Publisher().SetCachePages(cache_pages_);

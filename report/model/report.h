@@ -115,6 +115,8 @@ class TppCustomReport : public TppProducer {
   int32_t ReportBandCount() const { return engine_ ? engine_->ReportBandCount() : 0; }
   bool Generating() const { return engine_ && engine_->Generating(); }
   TppCustomReport* MainReport() { return this; }
+  // Whether the engine puts an outline draw command on each drawn page.
+  virtual bool OutlineEnabled() const { return true; }
 
   // Steps the engine calls.
   // Before the first page of a run, at the start of every generation and after the last page:
@@ -170,11 +172,22 @@ class TppBandedReport : public TppCustomReport {
   void StartPrintJob() override;
 };
 
+// How a report describes itself in an outline of its pages; only Enabled is acted on: a report
+// whose outline is not enabled gets no outline draw command on its pages.
+struct TppOutlineSettings {
+  bool CreateNode = true;
+  bool CreatePageNodes = true;
+  bool Enabled = true;
+};
+
 class TppReport : public TppBandedReport {
  public:
   explicit TppReport(TComponent* owner = nullptr);
   ~TppReport() override;
   std::string ClassName() const override { return "TppReport"; }
+  void WriteProperties(TWriter& writer) const override;
+  bool ReadProperty(const std::string& name, TReader& reader) override;
+  void ConvertFromVersion(int32_t version) override;
 
   // Handed to the publisher when a print run starts a fresh generation.
   bool CachePages() const { return cache_pages_; }
@@ -183,9 +196,42 @@ class TppReport : public TppBandedReport {
   // Holds the engine's page checkpoints.
   TppCacheManager& CacheManager() { return *cache_manager_; }
 
+  // The search gate in front of printing. This program builds no search dialog: a report that
+  // asks for one goes on as if it had been confirmed (ShowSearchDialog), and the search values
+  // are asked of OnGetAutoSearchValues when the report has search fields and starts afresh.
+  void Print() override;
+  bool ShowAutoSearchDialog() const { return show_auto_search_dialog_; }
+  void SetShowAutoSearchDialog(bool value) { show_auto_search_dialog_ = value; }
+  // The names of the fields searched on; empty for the card.
+  std::vector<std::string>& SearchFields() { return search_fields_; }
+  // True while Print runs its search gate.
+  bool InPrint() const { return in_print_; }
+  TNotifyEvent OnGetAutoSearchValues;
+
+  TppOutlineSettings& OutlineSettings() { return outline_settings_; }
+  const TppOutlineSettings& OutlineSettings() const { return outline_settings_; }
+  bool OutlineEnabled() const override { return outline_settings_.Enabled; }
+
+  // Entries of older stored reports that are kept by name only: the data source and the
+  // handlers named for OnPrintingComplete and OnAutoSearchDialogCreate (the latter is the
+  // BeforeAutoSearchDialogCreate handler); the row spacing as stored.
+  const std::string& DataSourceName() const { return data_source_name_; }
+  const std::string& PrintingCompleteName() const { return printing_complete_name_; }
+  const std::string& BeforeAutoSearchDialogCreateName() const { return before_search_dialog_name_; }
+  double RowSpacing() const { return row_spacing_; }
+
  private:
   bool cache_pages_ = false;
   std::unique_ptr<TppCacheManager> cache_manager_;
+  bool show_auto_search_dialog_ = false;
+  std::vector<std::string> search_fields_;
+  bool in_print_ = false;
+  TppOutlineSettings outline_settings_;
+  std::string data_source_name_;
+  std::string printing_complete_name_;
+  std::string before_search_dialog_name_;
+  double row_spacing_ = 0;
+  TPrinterOrientation stored_orientation_ = poPortrait;  // of an old "Orientation" entry
 };
 
 // Makes the report classes, bands and labels known to the stream format by class name.

@@ -9,7 +9,9 @@
 
 #include "app/agent/card_layout.h"
 #include "report/base/stream.h"
+#include "report/engine/engine.h"
 #include "report/engine/list_pipeline.h"
+#include "report/output/draw_command.h"
 #include "tests/report/model/model_doubles.h"
 
 namespace parvel::report {
@@ -346,6 +348,157 @@ TEST_F(ReportTest, ReportStepsReachEveryComponentInBandOrder) {
   EXPECT_EQ(log, (std::vector<std::string>{"detail 1 start", "detail 2 start", "footer start",
                                            "detail 1 generation", "detail 2 generation", "footer generation",
                                            "detail 1 end", "detail 2 end", "footer end"}));
+}
+
+TEST_F(ReportTest, OlderEntriesAreReadAndNeverWritten) {
+  struct Case {
+    const char* version;
+    const char* report_orientation;  // the report's own entry of old streams
+    const char* setup_orientation;
+    TPrinterOrientation orientation;  // of the printer setup after loading
+    bool outline;
+  } cases[] = {
+      {"7.0", "poLandscape", "poPortrait", poPortrait, true},
+      {"6.0", "poLandscape", "poPortrait", poPortrait, false},
+      {"1.2", "poLandscape", "poPortrait", poLandscape, false},
+      {"1.2", "poPrinterDefault", "poLandscape", poPortrait, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version) + " " + c.report_orientation);
+    const std::string text = std::string("object r: TppReport\n") +
+                             "AllowPrintCancel = True\n"
+                             "DataSource = plCards\n"
+                             "NoDataPages = 3\n"
+                             "OnAutoSearchDialogCreate = FormSearchCreate\n"
+                             "OnPrintingComplete = 'FormDone'\n"
+                             "Orientation = " +
+                             c.report_orientation +
+                             "\n"
+                             "PreviewPages = 2\n"
+                             "PrinterSetup.Orientation = " +
+                             c.setup_orientation +
+                             "\n"
+                             "RowSpacing = 1.5\n"
+                             "SuppressFormFeed = False\n"
+                             "Viewer = ppViewer1\n"
+                             "Version = '" +
+                             c.version + "'\nend\n";
+    std::unique_ptr<TppReport> read = ReadReport(text);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->PageLimit(), 3);
+    EXPECT_EQ(read->DataSourceName(), "plCards");
+    EXPECT_EQ(read->PrintingCompleteName(), "FormDone");
+    EXPECT_EQ(read->BeforeAutoSearchDialogCreateName(), "FormSearchCreate");
+    EXPECT_DOUBLE_EQ(read->RowSpacing(), 1.5);
+    EXPECT_EQ(read->PrinterSetup().Orientation(), c.orientation);
+    EXPECT_EQ(read->OutlineSettings().Enabled, c.outline);
+    const std::string written = WriteComponentText(*read);
+    for (const char* gone :
+         {"AllowPrintCancel", "DataSource", "NoDataPages", "SearchDialogCreate", "OnPrintingComplete",
+          "PreviewPages", "RowSpacing", "SuppressFormFeed", "Viewer"}) {
+      EXPECT_EQ(written.find(gone), std::string::npos) << gone;
+    }
+    EXPECT_NE(written.find("PageLimit = 3"), std::string::npos);
+    EXPECT_EQ(written.find("OutlineSettings.Enabled = False") != std::string::npos, !c.outline);
+  }
+}
+
+TEST_F(ReportTest, CachePagesShowAutoSearchDialogAndOutlineSettingsGoThroughTheStream) {
+  TppReport report;
+  report.SetCachePages(true);
+  report.SetShowAutoSearchDialog(true);
+  report.OutlineSettings().CreatePageNodes = false;
+  std::unique_ptr<TppReport> read = ReadReport(WriteComponentText(report));
+  ASSERT_NE(read, nullptr);
+  EXPECT_TRUE(read->CachePages());
+  EXPECT_TRUE(read->ShowAutoSearchDialog());
+  EXPECT_FALSE(read->OutlineSettings().CreatePageNodes);
+  EXPECT_TRUE(read->OutlineSettings().CreateNode);
+  EXPECT_TRUE(read->OutlineSettings().Enabled);
+  // The card's stored description names none of them: all at their defaults.
+  std::unique_ptr<TppReport> card = ReadReport(std::string(kCardLayout));
+  ASSERT_NE(card, nullptr);
+  EXPECT_FALSE(card->CachePages());
+  EXPECT_FALSE(card->ShowAutoSearchDialog());
+  EXPECT_TRUE(card->OutlineSettings().Enabled);
+}
+
+// A report whose search dialog answers as the test says.
+class SearchingReport : public TppReport {
+ public:
+  bool ShowSearchDialog() override {
+    ++dialogs;
+    return confirm;
+  }
+  int dialogs = 0;
+  bool confirm = true;
+};
+
+TEST_F(ReportTest, TheSearchGateAsksForValuesAndMayHoldThePrintBack) {
+  struct Case {
+    const char* what;
+    bool show_dialog;
+    bool confirm;
+    bool fields;
+    int dialogs, asked, jobs;
+  } cases[] = {
+      {"the card: nothing to search", false, true, false, 0, 0, 1},
+      {"search fields without the dialog", false, true, true, 0, 1, 1},
+      {"the dialog confirmed", true, true, true, 1, 1, 1},
+      {"the dialog without fields", true, true, false, 1, 0, 1},
+      {"the dialog declined", true, false, true, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SearchingReport report;
+    BuildCard(report);
+    report.SetShowAutoSearchDialog(c.show_dialog);
+    report.confirm = c.confirm;
+    if (c.fields) report.SearchFields() = {"Name"};
+    int asked = 0;
+    bool in_print_when_asked = false;
+    report.OnGetAutoSearchValues = [&](TComponent&) {
+      ++asked;
+      in_print_when_asked = report.InPrint();
+    };
+    int events = 0;
+    TppCommunicator listener;
+    listener.SetEventMask({kGetAutoSearchValuesEvent});
+    listener.OnEventReceived = [&](TppCommunicator*, TppCommunicator*, int, TraParamList*) { ++events; };
+    report.AddEventListener(&listener);
+    const size_t jobs_before = printers.surfaces.log->jobs.size();
+    report.Print();
+    report.RemoveEventListener(&listener);
+    EXPECT_EQ(report.dialogs, c.dialogs);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(events, c.asked);
+    EXPECT_EQ(in_print_when_asked, c.asked > 0);
+    EXPECT_FALSE(report.InPrint());
+    EXPECT_EQ(printers.surfaces.log->jobs.size() - jobs_before, static_cast<size_t>(c.jobs));
+  }
+}
+
+TEST_F(ReportTest, DrawnPagesCarryAnOutlineCommandOnlyWhileTheOutlineIsEnabled) {
+  for (bool enabled : {true, false}) {
+    SCOPED_TRACE(enabled);
+    TppReport card;
+    BuildCard(card);
+    card.OutlineSettings().Enabled = enabled;
+    int drawn = 0;
+    int outlines = 0;
+    auto& engine = dynamic_cast<TppEngine&>(*card.Engine());
+    engine.PageReady = [&](TppPage& page) {
+      if (page.Calculation()) return;
+      ++drawn;
+      for (int i = 0; i < page.DrawCommandCount(); ++i) {
+        if (dynamic_cast<TppOutlineDrawCommand*>(page.DrawCommands(i)) != nullptr) ++outlines;
+      }
+    };
+    TppPageRequest request;
+    engine.GenerateRequest(card.Publisher(), request);
+    EXPECT_EQ(drawn, 1);
+    EXPECT_EQ(outlines, enabled ? 1 : 0);
+  }
 }
 
 }  // namespace
