@@ -55,16 +55,15 @@ void BM_PublisherAndPrinterDevice(benchmark::State& state) {
   page.SetAbsolutePageNo(1);
   page.SetFinal(true);
   for (int i = 0; i < 8; ++i) {
-    auto* text = new TppDrawText();
-    text->SetText("Label" + std::to_string(i + 1) + " FULANO DE TAL");
-    text->SetLeft(kLefts[i]);
-    text->SetTop(kTops[i]);
-    text->SetWidth(30000);
-    text->SetHeight(4000);
-    text->SetFont(TppFont("Arial Black", 9));
-    text->SetTransparent(true);
-    text->SetAutoSize(true);
-    text->SetPage(&page);
+    auto& text = page.Add(std::make_unique<TppDrawText>());
+    text.SetText("Label" + std::to_string(i + 1) + " FULANO DE TAL");
+    text.SetLeft(kLefts[i]);
+    text.SetTop(kTops[i]);
+    text.SetWidth(30000);
+    text.SetHeight(4000);
+    text.SetFont(TppFont("Arial Black", 9));
+    text.SetTransparent(true);
+    text.SetAutoSize(true);
   }
   publisher.StartJob();
   for (auto _ : state) publisher.ReceivePage(page);

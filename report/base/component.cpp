@@ -33,10 +33,10 @@ void TComponent::DestroyComponents() {
   // Each component leaves the list before it is freed, so components that free others of this
   // list on their way out (a relative's children) find them still here and take them out.
   while (!components_.empty()) {
-    TComponent* component = components_.front();
+    std::unique_ptr<TComponent> component = std::move(components_.front());
     components_.erase(components_.begin());
     component->owner_ = nullptr;
-    delete component;
+    component.reset();
   }
 }
 
@@ -56,18 +56,20 @@ void TComponent::SetName(const std::string& name) {
 
 TComponent* TComponent::Components(int index) const {
   if (index < 0 || index >= ComponentCount()) return nullptr;
-  return components_[static_cast<size_t>(index)];
+  return components_[static_cast<size_t>(index)].get();
 }
 
 int TComponent::ComponentIndex(const TComponent* component) const {
-  auto it = std::find(components_.begin(), components_.end(), component);
+  auto it =
+      std::find_if(components_.begin(), components_.end(),
+                   [component](const std::unique_ptr<TComponent>& held) { return held.get() == component; });
   return it == components_.end() ? -1 : static_cast<int>(it - components_.begin());
 }
 
 TComponent* TComponent::FindComponent(const std::string& name) const {
   if (name.empty()) return nullptr;
-  for (TComponent* component : components_) {
-    if (SameText(component->name_, name)) return component;
+  for (const std::unique_ptr<TComponent>& component : components_) {
+    if (SameText(component->name_, name)) return component.get();
   }
   return nullptr;
 }
@@ -80,13 +82,15 @@ void TComponent::InsertComponent(TComponent* component) {
   if (FindComponent(component->name_) != nullptr) {
     throw EReportError("A component named " + component->name_ + " already exists");
   }
-  components_.push_back(component);
+  components_.emplace_back(component);
   component->owner_ = this;
 }
 
 void TComponent::RemoveComponent(TComponent* component) {
-  auto it = std::find(components_.begin(), components_.end(), component);
-  if (it == components_.end()) return;
+  const int index = ComponentIndex(component);
+  if (index < 0) return;
+  auto it = components_.begin() + index;
+  (void)it->release();  // not freed: whoever removed it holds it now
   components_.erase(it);
   component->owner_ = nullptr;
 }
@@ -94,7 +98,7 @@ void TComponent::RemoveComponent(TComponent* component) {
 void TComponent::Destroying() {
   if (IsDestroying()) return;
   state_ |= csDestroying;
-  for (TComponent* component : components_) component->Destroying();
+  for (const std::unique_ptr<TComponent>& component : components_) component->Destroying();
 }
 
 void TComponent::Loaded() { ExcludeState(csLoading); }

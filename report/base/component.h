@@ -61,6 +61,15 @@ class TComponent {
   // Takes `component` (which must have no owner) into this owner's list; a name borne by
   // another component of this owner throws EReportError and changes nothing.
   void InsertComponent(TComponent* component);
+  // Takes a component built by the caller into this owner's list and answers it. On failure
+  // (see InsertComponent) the component is freed and the error leaves.
+  template <class T>
+  T& Add(std::unique_ptr<T> component) {
+    T& added = *component;
+    InsertComponent(component.get());
+    (void)component.release();  // held by this owner's list from here on
+    return added;
+  }
   // Drops `component` from the list without freeing it: it is then without owner and freed by
   // its parent relative or by whoever removed it.
   void RemoveComponent(TComponent* component);
@@ -102,8 +111,9 @@ class TComponent {
   std::string name_;
   int64_t tag_ = 0;
   TComponent* owner_ = nullptr;
-  // Owning: each entry is freed by this owner unless it was freed (or removed) before.
-  std::vector<TComponent*> components_;
+  // Each entry is freed by this owner unless it was freed (or removed) before: a component
+  // that goes first takes itself out, and the list lets go of it without freeing it again.
+  std::vector<std::unique_ptr<TComponent>> components_;
   TComponentState state_ = 0;
   mutable std::shared_ptr<const void> liveness_;
 };

@@ -424,8 +424,7 @@ void TppEngine::EndPage() {
   if (PageEnded && PageEnded()) PageLimitReached();
   if (stop_request_) return;  // a cancelled page goes to no device
   if (page_drawn_ && report_.OutlineEnabled()) {
-    auto outline = std::make_unique<TppOutlineDrawCommand>();
-    outline.release()->SetPage(&page_);
+    page_.Add(std::make_unique<TppOutlineDrawCommand>());
   }
   if ((state_ & kStateFirstPass) != 0 && all_data_traversed_ && last_band_generated_ &&
       !first_pass_complete_) {
@@ -540,7 +539,7 @@ void TppEngine::NoDataEnd() {
   text->SetTop((page_space_used_ - height) / 2);
   text->SetWidth(width);
   text->SetHeight(height);
-  text.release()->SetPage(&page_);
+  page_.Add(std::move(text));
 }
 
 // ---- data

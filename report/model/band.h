@@ -92,7 +92,8 @@ class TppBand : public TppCacheable {
   template <class T>
   T& AddObject(std::unique_ptr<T> object) {
     T& added = *object;
-    object.release()->SetBand(this);
+    object->SetBand(this);
+    (void)object.release();  // held by the band from here on
     return added;
   }
   void BringToFront(TppComponent* object);

@@ -352,7 +352,7 @@ void TppPrintable::CreateDrawCommand(TppPage& page) {
   const TppMMRect area = page.PageDef().mmPrintableRect();
   command->SetClipRect({area.left, area.top, area.right, area.bottom});
   if (OnDrawCommandCreate) OnDrawCommandCreate(*this, *command);
-  command.release()->SetPage(&page);
+  page.Add(std::move(command));
   SendEvent(this, kDrawCommandCreateEvent);
 }
 

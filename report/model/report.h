@@ -63,7 +63,8 @@ class TppCustomReport : public TppProducer {
   template <class T>
   T& AddBand(std::unique_ptr<T> band) {
     T& added = *band;
-    band.release()->SetReport(this);
+    band->SetReport(this);
+    (void)band.release();  // held by the report from here on
     return added;
   }
   // The first band of the code's class; groups are not built, so codes 3 and 5 find none.

@@ -77,8 +77,10 @@ class TppDrawCommand : public TppRelative {
 
   // Copies everything but the page and RedrawPage.
   virtual void Assign(const TppDrawCommand& source);
-  // A new command of this object's own class, held by `owner` (or by the caller when null).
-  virtual TppDrawCommand* CreateSameClass(TComponent* owner) const { return new TppDrawCommand(owner); }
+  // A new command of this object's own class, without owner or page.
+  virtual std::unique_ptr<TppDrawCommand> CreateSameClass() const {
+    return std::make_unique<TppDrawCommand>();
+  }
 
   TppCommunicator* SourceBand() const { return source_band_; }
   void SetSourceBand(TppCommunicator* band);
@@ -149,7 +151,7 @@ class TppDrawText : public TppDrawCommand {
   bool ReadProperty(const std::string& name, TReader& reader) override;
   bool IsEqual(const TppDrawCommand& other) const override;
   void Assign(const TppDrawCommand& source) override;
-  TppDrawCommand* CreateSameClass(TComponent* owner) const override { return new TppDrawText(owner); }
+  std::unique_ptr<TppDrawCommand> CreateSameClass() const override { return std::make_unique<TppDrawText>(); }
 
   // Kept in step with TextAlignment.
   TAlignment Alignment() const { return alignment_; }
@@ -219,12 +221,12 @@ class TppDrawText : public TppDrawCommand {
 
 // The other kinds of command. Their content and rendering belong to the components that make
 // them; here they are known by class, so that pages can be copied and streamed.
-#define PARVEL_DRAW_COMMAND_CLASS(Name, Base)                                                     \
-  class Name : public Base {                                                                      \
-   public:                                                                                        \
-    explicit Name(TComponent* owner = nullptr) : Base(owner) {}                                   \
-    std::string ClassName() const override { return #Name; }                                      \
-    TppDrawCommand* CreateSameClass(TComponent* owner) const override { return new Name(owner); } \
+#define PARVEL_DRAW_COMMAND_CLASS(Name, Base)                                                             \
+  class Name : public Base {                                                                              \
+   public:                                                                                                \
+    explicit Name(TComponent* owner = nullptr) : Base(owner) {}                                           \
+    std::string ClassName() const override { return #Name; }                                              \
+    std::unique_ptr<TppDrawCommand> CreateSameClass() const override { return std::make_unique<Name>(); } \
   };
 
 PARVEL_DRAW_COMMAND_CLASS(TppDrawVar, TppDrawText)

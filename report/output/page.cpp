@@ -144,9 +144,9 @@ void TppPage::Assign(const TppPage& source) {
   FreeDrawCommands();
   for (int i = 0; i < source.DrawCommandCount(); ++i) {
     const TppDrawCommand* original = source.DrawCommands(i);
-    TppDrawCommand* copy = original->CreateSameClass(this);
+    std::unique_ptr<TppDrawCommand> copy = original->CreateSameClass();
     copy->Assign(*original);
-    copy->SetPage(this);
+    Add(std::move(copy));
   }
 }
 

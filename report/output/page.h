@@ -40,6 +40,15 @@ class TppPage : public TppRelative {
   void AddDrawCommand(TppDrawCommand* aDrawCommand);
   // The command is not freed: its caller holds it from then on.
   void RemoveDrawCommand(TppDrawCommand* aDrawCommand);
+  // Puts a command built by the caller on this page, which holds it from then on, and answers
+  // it. A command the page refuses (a second outline) is freed and the error leaves.
+  template <class T>
+  T& Add(std::unique_ptr<T> command) {
+    T& added = *command;
+    AddDrawCommand(command.get());
+    (void)command.release();  // held by this page from here on
+    return added;
+  }
   int DrawCommandCount() const { return ChildCount(); }
   TppDrawCommand* DrawCommands(int index) const;
   const std::vector<TppDrawCommand*>* ClickableCommands() const { return clickable_.get(); }

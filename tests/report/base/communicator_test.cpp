@@ -191,10 +191,10 @@ TEST_F(EventFixture, AListenerRemovingOneBehindItIsNotServedTwice) {
 TEST(CommunicatorEvents, ListenersWithSortKeysAreKeptInCaseInsensitiveKeyOrder) {
   TComponent owner;
   TppCommunicator sender;
-  auto* keyedB = new TNamed(&owner, "TppX", "", "beta");
-  auto* plain1 = new TNamed(&owner, "TppX");
-  auto* keyedA = new TNamed(&owner, "TppX", "", "Alpha");
-  auto* plain2 = new TNamed(&owner, "TppX");
+  auto* keyedB = &owner.Add(std::make_unique<TNamed>(nullptr, "TppX", "", "beta"));
+  auto* plain1 = &owner.Add(std::make_unique<TNamed>(nullptr, "TppX"));
+  auto* keyedA = &owner.Add(std::make_unique<TNamed>(nullptr, "TppX", "", "Alpha"));
+  auto* plain2 = &owner.Add(std::make_unique<TNamed>(nullptr, "TppX"));
   sender.AddEventListener(keyedB);
   sender.AddEventListener(plain1);  // an empty key is appended without sorting
   EXPECT_EQ(ListenersOf(sender), (std::vector<const TppCommunicator*>{keyedB, plain1}));

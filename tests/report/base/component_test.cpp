@@ -23,9 +23,10 @@ TEST(ComponentTest, OwnerFreesItsComponentsInInsertionOrder) {
   g_freed.clear();
   {
     TComponent owner;
-    new TLogged(&owner, "b");
-    new TLogged(&owner, "a");
-    new TLogged(&owner, "c");
+    owner.Add(std::make_unique<TLogged>(nullptr, "b"));
+    owner.Add(std::make_unique<TLogged>(nullptr, "a"));
+    // Built with its owner: it joins the list at once, and Add finds it there.
+    owner.Add(std::make_unique<TLogged>(&owner, "c"));
     ASSERT_EQ(owner.ComponentCount(), 3);
     EXPECT_EQ(owner.Components(1)->Name(), "a");
     EXPECT_EQ(owner.FindComponent("C"), owner.Components(2));
@@ -36,7 +37,7 @@ TEST(ComponentTest, OwnerFreesItsComponentsInInsertionOrder) {
 TEST(ComponentTest, ComponentFreedByItsHolderLeavesTheOwnersList) {
   g_freed.clear();
   TComponent owner;
-  new TLogged(&owner, "kept");
+  owner.Add(std::make_unique<TLogged>(nullptr, "kept"));
   auto held = std::make_unique<TLogged>(&owner, "held");
   ASSERT_EQ(owner.ComponentCount(), 2);
   held.reset();
@@ -48,7 +49,7 @@ TEST(ComponentTest, ComponentFreedByItsHolderLeavesTheOwnersList) {
 TEST(ComponentTest, RemoveAndInsertMoveAComponentBetweenOwners) {
   TComponent first;
   TComponent second;
-  auto* item = new TLogged(&first, "item");
+  auto* item = &first.Add(std::make_unique<TLogged>(nullptr, "item"));
   first.RemoveComponent(item);
   EXPECT_EQ(item->Owner(), nullptr);
   second.InsertComponent(item);
@@ -59,8 +60,8 @@ TEST(ComponentTest, RemoveAndInsertMoveAComponentBetweenOwners) {
 
 TEST(ComponentTest, BadOrTakenNamesAreRefusedAndLeaveTheNameAsItWas) {
   TComponent owner;
-  new TLogged(&owner, "Label1");
-  auto* other = new TLogged(&owner, "Other");
+  owner.Add(std::make_unique<TLogged>(nullptr, "Label1"));
+  auto* other = &owner.Add(std::make_unique<TLogged>(nullptr, "Other"));
   for (const std::string bad : {"1abc", "a b", "a.b", "label1"}) {
     EXPECT_THROW(other->SetName(bad), EReportError) << bad;
     EXPECT_EQ(other->Name(), "Other") << bad;
@@ -71,6 +72,11 @@ TEST(ComponentTest, BadOrTakenNamesAreRefusedAndLeaveTheNameAsItWas) {
   TLogged stray(nullptr, "LABEL1");
   EXPECT_THROW(owner.InsertComponent(&stray), EReportError);
   EXPECT_EQ(stray.Owner(), nullptr);
+  // One handed over is freed with the refusal, and the list stays as it was.
+  g_freed.clear();
+  EXPECT_THROW(owner.Add(std::make_unique<TLogged>(nullptr, "label1")), EReportError);
+  EXPECT_EQ(g_freed, (std::vector<std::string>{"label1"}));
+  EXPECT_EQ(owner.ComponentCount(), 2);
 }
 
 TEST(ComponentTest, StatesAndTagAndLoadedEndsLoading) {

@@ -16,8 +16,10 @@ using doubles::FreedLog;
 using doubles::TTestItem;
 
 TTestItem* Item(TComponent* owner, const std::string& name, TppRelative* parent = nullptr) {
-  auto* item = new TTestItem(owner);
-  item->SetName(name);
+  auto made = std::make_unique<TTestItem>(nullptr);
+  made->SetName(name);
+  // Without an owner the item is held by its parent.
+  TTestItem* item = owner != nullptr ? &owner->Add(std::move(made)) : made.release();
   if (parent != nullptr) item->SetParent(parent);
   return item;
 }

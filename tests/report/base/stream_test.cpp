@@ -94,7 +94,7 @@ TEST_F(StreamTest, TheWrittenFormIsTheFormDescriptionShape) {
   parent.Style = {};
   parent.Lines = {"one", "two"};
   parent.Data = {0x0A, 0x0B, 0x0C};
-  auto* child = new TTestItem(&owner);
+  auto* child = &owner.Add(std::make_unique<TTestItem>(nullptr));
   child->SetName("ppLabel1");
   child->SetParent(&parent);
   const std::string text = WriteComponentText(parent);
@@ -194,7 +194,7 @@ TEST_F(StreamTest, WithoutOrderedChildrenTheStreamOrderStandsAndChildTypeIsReadN
 TEST_F(StreamTest, CommunicatorsAndRelativesAreRegisteredAndRoundTrip) {
   TppRelative root(&owner);
   root.SetName("root");
-  auto* child = new TppRelative(&owner);
+  auto* child = &owner.Add(std::make_unique<TppRelative>());
   child->SetName("child");
   child->SetParent(&root);
   const std::string text = WriteComponentText(root);
