@@ -362,6 +362,64 @@ TEST_F(EngineTest, WithoutPipelineAutoStopOrPageLimitTheApplicationsStopEndsTheR
   EXPECT_TRUE(engine().DonePrinting());
 }
 
+enum class StopFrom { ThirdAfterPrint, EndOfPage2, StartOfPage3 };
+
+struct StopCase {
+  const char* what;
+  StopFrom from;
+  bool summary;
+  std::vector<std::vector<std::string>> pages;
+};
+
+class EngineStops : public EngineTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(EngineStops, TheApplicationsStopEndsTheDataWhereverItComesFrom) {
+  const StopCase& c = GetParam();
+  RecordReport(20000, 9);  // two records a page: five pages
+  if (c.summary) {
+    TppSummaryBand& summary = report.AddBand(std::make_unique<TppSummaryBand>());
+    summary.SetmmHeight(5000);
+    TppLabel& label = summary.AddObject(std::make_unique<TppLabel>());
+    label.SetMMBounds(0, 0, 10000, 4000);
+    label.SetText("SUM");
+  }
+  int printed = 0;
+  detail->AfterPrint = [&](TComponent&) {
+    if (++printed == 3 && c.from == StopFrom::ThirdAfterPrint) engine().Stop();
+  };
+  report.OnEndPage = [&](TComponent&) {
+    if (report.AbsolutePageNo() == 2 && c.from == StopFrom::EndOfPage2) engine().Stop();
+  };
+  report.OnStartPage = [&](TComponent&) {
+    if (report.AbsolutePageNo() == 3 && c.from == StopFrom::StartOfPage3) engine().Stop();
+  };
+  Generate();
+  EXPECT_EQ(Texts(), c.pages) << c.what;
+  ASSERT_FALSE(pages.empty());
+  EXPECT_TRUE(pages.back().last) << c.what;
+  EXPECT_EQ(pages.back().count, static_cast<int32_t>(c.pages.size())) << c.what;
+  EXPECT_TRUE(engine().DonePrinting()) << c.what;
+
+  // Every page again, from the checkpoints of the same run: the stop stays where it came.
+  printed = 0;
+  Generate();
+  EXPECT_EQ(Texts(), c.pages) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EngineStops,
+    ::testing::Values(
+        StopCase{"after the third print", StopFrom::ThirdAfterPrint, false, {{"R1", "R2"}, {"R3"}}},
+        StopCase{"OnEndPage of page 2", StopFrom::EndOfPage2, false, {{"R1", "R2"}, {"R3", "R4"}}},
+        StopCase{"OnEndPage of page 2, the summary follows",
+                 StopFrom::EndOfPage2,
+                 true,
+                 {{"R1", "R2"}, {"R3", "R4"}, {"SUM"}}},
+        StopCase{"OnStartPage of page 3: no more records on it",
+                 StopFrom::StartOfPage3,
+                 false,
+                 {{"R1", "R2"}, {"R3", "R4"}, {}}}));
+
 TEST_F(EngineTest, ADetailBandThatNothingStopsIsAPrintErrorNotAnEndlessRun) {
   // One card a page, or, with a band of no height, every print on the first page.
   for (const int32_t height : {52388, 0}) {
