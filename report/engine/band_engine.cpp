@@ -105,6 +105,7 @@ void TppBandEngine::Generate() {
         if (band_->BandType() == btDetail) engine_.SynchronizeData();
         band_->DoBeforeGenerate();
         GenerateComponents();
+        AfterComponents();
         if (band_->BandType() == btDetail) {
           if (!Continuing() && engine_.AllDataTraversed()) generation_complete_ = true;
           engine_.SetDetailPrintedOnPage();
@@ -125,6 +126,12 @@ void TppBandEngine::Generate() {
 
 void TppBandEngine::BeforeLoop() {
   if (band_ == nullptr) return;
+  // Data stopped before this call (at a page's end, or from a page's start) leaves the detail
+  // band nothing to print but the rest of a record it already began.
+  if (band_->BandType() == btDetail && engine_.AllDataTraversed() && !Continuing()) {
+    generation_complete_ = true;
+    return;
+  }
   if (const auto* page_band = dynamic_cast<const TppPageBand*>(band_)) {
     const bool last_known = engine_.SecondPass()
                                 ? engine_.AbsolutePageNo() == engine_.AbsolutePageCount()
@@ -149,6 +156,19 @@ void TppBandEngine::BeforeLoop() {
       page_break_done_ = true;
       out_of_space_ = true;
       return;
+    }
+    // With columns the summary starts at the left margin and spans the page: top to bottom it
+    // waits for the next page unless the first column stands there.
+    const TppCustomReport& report = engine_.Report();
+    if (report.Columns() > 1) {
+      const TppPageDef& def = report.PrinterSetup().PageDef();
+      TppPrintRect& rect = engine_.PrintPositionRect();
+      if (engine_.Columnar() && rect.left != def.mmMarginLeft()) {
+        out_of_space_ = true;
+        return;
+      }
+      rect.left = def.mmMarginLeft();
+      rect.right = def.mmMarginLeft() + def.mmPrintableWidth();
     }
     engine_.SetState(kStateSummaryPage, true);
   }
@@ -395,6 +415,106 @@ void TppBandEngine::RestoreFromCache(int32_t page) {
   partial_generation_ = record.partial_generation != 0;
   position_break_ = record.position_break != 0;
   page_break_done_ = record.page_break_done != 0;
+}
+
+// ---- left to right
+
+void TppHorizontalBandEngine::BeforeLoop() {
+  TppBandEngine::BeforeLoop();
+  starting_left_ = engine_.PrintPositionRect().left;
+  placed_ = false;
+}
+
+void TppHorizontalBandEngine::BeforePrintStage() {
+  TppBandEngine::BeforePrintStage();
+  header_space_ = 0;
+  header_out_of_space_ = false;
+  // An invisible band takes no column.
+  if (band_ == nullptr || !band_->Visible()) return;
+  const int32_t columns = engine_.Report().Columns();
+  TppPrintRect& rect = engine_.PrintPositionRect();
+  int32_t column = 0;
+  if (engine_.DetailPrintedOnPage()) {
+    column = engine_.CurrentColumn() + 1;
+    if (column >= columns) {
+      // A new row, below the bands of the row before.
+      column = 0;
+      rect.top = print_rect_.top + band_->mmHeight() + band_->mmBottomOffset();
+      rect.bottom = rect.top;
+    }
+  }
+  column_left_ = engine_.ColumnLeftOf(column);
+  if (!engine_.ColumnFitsAt(column_left_)) {
+    // A column that does not fit across the paper ends the row early.
+    if (column == 0) engine_.ColumnDoesNotFit(column_left_);
+    column = 0;
+    rect.top = print_rect_.top + band_->mmHeight() + band_->mmBottomOffset();
+    rect.bottom = rect.top;
+    column_left_ = engine_.ColumnLeftOf(0);
+  }
+  engine_.SetCurrentColumn(column);
+  if (!engine_.ColumnStarted(column)) {
+    const TppEngine::TppColumnBands header = engine_.GenerateColumnBands(blColumnHeader, column);
+    header_space_ = header.space_used;
+    header_out_of_space_ = header.out_of_space;
+  }
+}
+
+void TppHorizontalBandEngine::FitStep() {
+  const TppPrintRect& rect = engine_.PrintPositionRect();
+  const int32_t height = band_->mmHeight();
+  page_bottom_ = engine_.GetPageBottom() - band_->mmBottomOffset();
+  if (!visible_) return;
+  const int32_t start = rect.top + header_space_;
+  if (header_out_of_space_ || static_cast<int64_t>(start) + height > page_bottom_) {
+    out_of_space_ = true;
+    if (!Continuing() && !engine_.PageHasContent() && !engine_.DetailPrintedOnPage()) DoesNotFit();
+    return;
+  }
+  starting_position_ = start;
+  print_rect_ = {column_left_, start, rect.right, start + height};
+  current_position_ = start;
+  current_partial_adjustment_ = PartialAdjustment();
+  placed_ = true;
+}
+
+void TppHorizontalBandEngine::AfterComponents() {
+  const int32_t column = engine_.CurrentColumn();
+  engine_.SetColumnStarted(column, true);
+  const int64_t next_row_bottom =
+      static_cast<int64_t>(print_rect_.bottom) + band_->mmBottomOffset() + band_->mmHeight();
+  if (page_bottom_ < next_row_bottom) FinishColumn(column);
+}
+
+void TppHorizontalBandEngine::Advance() {
+  // The row's height counts once, in its first column; the print position moves with a new row.
+  space_used_ = engine_.CurrentColumn() == 0 ? band_->mmHeight() + band_->mmBottomOffset() : 0;
+  if (space_used_ > 0) used_space_ = true;
+  TppPrintRect& rect = engine_.PrintPositionRect();
+  rect.bottom = std::max(rect.bottom, print_rect_.top + space_used_);
+}
+
+void TppHorizontalBandEngine::EndOfLoop() {
+  TppBandEngine::EndOfLoop();
+  TppPrintRect& rect = engine_.PrintPositionRect();
+  rect.left = starting_left_;
+  if (placed_) {
+    rect.top = print_rect_.bottom;
+    rect.bottom = print_rect_.bottom;
+  }
+}
+
+void TppHorizontalBandEngine::EndPage() {
+  // Columns that never started on the page have no footer: nothing stands above it.
+  const int32_t columns = engine_.Report().Columns();
+  for (int32_t column = 0; column < columns && !engine_.StopRequest(); ++column) {
+    if (engine_.ColumnStarted(column) && !engine_.ColumnFinished(column)) FinishColumn(column);
+  }
+}
+
+void TppHorizontalBandEngine::FinishColumn(int32_t column) {
+  engine_.GenerateColumnBands(blColumnFooter, column);
+  engine_.SetColumnFinished(column, true);
 }
 
 }  // namespace parvel::report

@@ -28,7 +28,8 @@ class TppBandEngine : public TppCacheable {
   // Runs the loop until the band is done for this call, does not fit, or printing stops.
   void Generate();
   void StartPage(bool drawn);
-  void EndPage() {}
+  // The page closes, before its footer.
+  virtual void EndPage() {}
 
   TppBand* Band() const { return band_; }
   bool Generating() const { return generating_; }
@@ -53,6 +54,30 @@ class TppBandEngine : public TppCacheable {
   void SaveToCache(int32_t page) override;
   void RestoreFromCache(int32_t page) override;
 
+ protected:
+  // The steps a band engine for another layout replaces.
+  virtual void BeforeLoop();
+  virtual void BeforePrintStage();
+  virtual void FitStep();
+  // After the components generated, before the detail band's own steps.
+  virtual void AfterComponents() {}
+  virtual void Advance();
+  virtual void EndOfLoop();
+  [[noreturn]] void DoesNotFit() const;
+
+  TppEngine& engine_;
+  TppBand* band_;  // linked: cleared when the band goes
+  bool generation_complete_ = false;
+  bool out_of_space_ = false;
+  bool visible_ = true;
+  bool used_space_ = false;
+  int32_t page_bottom_ = 0;
+  int32_t starting_position_ = 0;
+  int32_t current_position_ = 0;
+  int32_t space_used_ = 0;
+  int32_t current_partial_adjustment_ = 0;
+  TppPrintRect print_rect_;
+
  private:
   struct Record {
     int32_t resume_object;
@@ -67,46 +92,55 @@ class TppBandEngine : public TppCacheable {
 
   bool Done() const;
   bool EffectiveVisible() const;
-  void BeforeLoop();
-  void BeforePrintStage();
-  void FitStep();
   void GenerateComponents();
-  void Advance();
   void OutputQueue();
   void AfterIteration();
-  void EndOfLoop();
   void Publish();
-  [[noreturn]] void DoesNotFit() const;
 
-  TppEngine& engine_;
-  TppBand* band_;                                  // linked: cleared when the band goes
   std::vector<std::vector<TppComponent*>> lists_;  // "1" static .. "4" shifting
   std::multimap<int32_t, TppComponent*> queue_;    // by ZOrder
 
   bool generating_ = false;
-  bool generation_complete_ = false;
-  bool out_of_space_ = false;
   bool over_flow_ = false;
   bool partial_generation_ = false;
   int32_t partial_adjustment_ = 0;
   int32_t count_ = 0;
-  int32_t page_bottom_ = 0;
-  int32_t starting_position_ = 0;
-  int32_t current_position_ = 0;
-  int32_t space_used_ = 0;
   bool all_objects_printed_ = true;
   bool position_break_ = false;
   bool page_break_done_ = false;
-  bool visible_ = true;
   bool draw_ = true;
-  bool used_space_ = false;
-  TppPrintRect print_rect_;
   int32_t resume_list_ = 0;
   int32_t resume_object_ = 0;
-  int32_t current_partial_adjustment_ = 0;
   int32_t bands_per_record_count_ = 1;
   int64_t prints_without_end_ = 0;
   int32_t saved_top_ = 0;  // the page style puts the print position back
+};
+
+// The detail band of a left-to-right report: each record takes the next column of the current
+// row, a new row starts below when the row is full, and every column has its own header and
+// footer.
+class TppHorizontalBandEngine : public TppBandEngine {
+ public:
+  using TppBandEngine::TppBandEngine;
+  std::string ClassName() const override { return "TppHorizontalBandEngine"; }
+  void EndPage() override;
+
+ protected:
+  void BeforeLoop() override;
+  void BeforePrintStage() override;
+  void FitStep() override;
+  void AfterComponents() override;
+  void Advance() override;
+  void EndOfLoop() override;
+
+ private:
+  void FinishColumn(int32_t column);
+
+  int32_t starting_left_ = 0;
+  int32_t column_left_ = 0;
+  int32_t header_space_ = 0;
+  bool header_out_of_space_ = false;
+  bool placed_ = false;  // a band of this call stands on the page
 };
 
 }  // namespace parvel::report

@@ -1,6 +1,10 @@
 #include "report/engine/band_kinds.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace parvel::report {
 
@@ -104,6 +108,43 @@ bool PageStyleShows(const TppPageStyle& style, int32_t page, bool firstPassCompl
       return page >= style.StartPage() && (style.EndPage() <= 0 || page <= style.EndPage());
   }
   return style.Visible();
+}
+
+TppColumnLeft ColumnLeft(const std::vector<std::string>& positions, TppUnitType units, int32_t marginLeft,
+                         int32_t columnWidth, int32_t index) {
+  TppColumnLeft result;
+  if (positions.empty()) {
+    const int64_t left = static_cast<int64_t>(marginLeft) + static_cast<int64_t>(index) * columnWidth;
+    result.left = static_cast<int32_t>(
+        std::clamp<int64_t>(left, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+    return result;
+  }
+  if (index < 0 || static_cast<size_t>(index) >= positions.size()) {
+    result.outcome = TppColumnLeftOutcome::Missing;
+    return result;
+  }
+  const std::string& text = positions[static_cast<size_t>(index)];
+  const size_t first = text.find_first_not_of(' ');
+  const size_t last = text.find_last_not_of(' ');
+  double value = 0;
+  bool number = false;
+  if (first != std::string::npos) {
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::fixed);
+    number = error == std::errc() && stop == end && std::isfinite(value);
+  }
+  if (!number) {
+    result.outcome = TppColumnLeftOutcome::NotANumber;
+    return result;
+  }
+  result.left = UnitsToMMThousandths(static_cast<float>(value), units, dirHorizontal);
+  return result;
+}
+
+bool ColumnFits(int32_t left, int32_t columnWidth, int32_t paperWidth, int32_t marginRight) {
+  const int64_t right = static_cast<int64_t>(left) + columnWidth;
+  return left >= 0 && columnWidth >= 0 && right <= static_cast<int64_t>(paperWidth) - marginRight;
 }
 
 }  // namespace parvel::report

@@ -4,7 +4,9 @@
 // position rule. The engine's loop is a driver of these.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "report/base/units.h"
 #include "report/model/band.h"
 
 namespace parvel::report {
@@ -71,5 +73,22 @@ TppFitResult FitBand(const TppFitInput& input);
 // Whether a page style shows on `page` for its setting. A page range shows from StartPage to
 // EndPage; an EndPage of 0 leaves the range open at its end.
 bool PageStyleShows(const TppPageStyle& style, int32_t page, bool firstPassComplete, int32_t pageCount);
+
+// Where a column of a report with columns starts across the page.
+enum class TppColumnLeftOutcome { Found, Missing, NotANumber };
+
+struct TppColumnLeft {
+  TppColumnLeftOutcome outcome = TppColumnLeftOutcome::Found;
+  int32_t left = 0;  // thousandths from the paper's left edge
+};
+
+// The left of column `index` (counted from 0): with `positions`, its entry read as a decimal
+// number in `units` (blanks around it allowed, a point as the decimal separator, whatever the
+// locale); without, the left margin plus `index` column widths.
+TppColumnLeft ColumnLeft(const std::vector<std::string>& positions, TppUnitType units, int32_t marginLeft,
+                         int32_t columnWidth, int32_t index);
+
+// A column fits when it starts on the paper and ends at the right margin at the latest.
+bool ColumnFits(int32_t left, int32_t columnWidth, int32_t paperWidth, int32_t marginRight);
 
 }  // namespace parvel::report

@@ -203,6 +203,7 @@ void TppEngine::StartGeneration() {
   checkpoint_state_ = {};
   checkpoint_state_saved_ = false;
   checkpoint_state_read_ = false;
+  stopped_at_page_end_ = 0;
   advance_record_ = false;
   all_data_traversed_ = false;
   first_pass_complete_ = false;
@@ -232,6 +233,12 @@ void TppEngine::StartGeneration() {
   page_band_count_ = 0;
   absolute_page_no_ = 0;
   absolute_page_count_ = 0;
+  const auto* detail = dynamic_cast<const TppDetailBand*>(report_.GetBand(btDetail));
+  const bool left_to_right = detail != nullptr && detail->ColumnTraversal() == ctLeftToRight;
+  columnar_ = report_.Columns() >= 2 && detail != nullptr && !left_to_right;
+  current_column_ = 0;
+  column_started_.assign(left_to_right ? static_cast<size_t>(report_.Columns()) : 0, 0);
+  column_finished_.assign(column_started_.size(), 0);
   print_condition_ |= kTitleBit;
   current_list_ = blTitle;
   list_position_ = 0;
@@ -250,7 +257,12 @@ void TppEngine::BuildLists() {
     const int list = BandListOf(*band);
     if (list < 0) continue;
     lists_[static_cast<size_t>(list)].push_back(band);
-    band_engines_.push_back(std::make_unique<TppBandEngine>(*this, *band));
+    const auto* detail = dynamic_cast<const TppDetailBand*>(band);
+    if (detail != nullptr && detail->ColumnTraversal() == ctLeftToRight) {
+      band_engines_.push_back(std::make_unique<TppHorizontalBandEngine>(*this, *band));
+    } else {
+      band_engines_.push_back(std::make_unique<TppBandEngine>(*this, *band));
+    }
   }
   last_band_ = nullptr;
   for (int list : {blSummary, blGroupFooter, blDetail}) {
@@ -325,6 +337,9 @@ void TppEngine::StartPage() {
                      def.mmMarginTop()};
   detail_printed_ = false;
   page_complete_ = false;
+  column_complete_ = false;
+  current_column_ = 0;
+  column_start_position_ = 0;
   page_band_count_ = 1;
   if (!first_pass_complete_ && absolute_page_count_ < absolute_page_no_)
     absolute_page_count_ = absolute_page_no_;
@@ -353,6 +368,8 @@ void TppEngine::StartPage() {
     current_list_ = saved_list;
     list_position_ = saved_position;
   }
+  std::fill(column_started_.begin(), column_started_.end(), 0);
+  std::fill(column_finished_.begin(), column_finished_.end(), 0);
 }
 
 void TppEngine::MainBandLoop() {
@@ -360,19 +377,31 @@ void TppEngine::MainBandLoop() {
   // can never finish the data: the data is taken as finished.
   int64_t progress = -1;
   while (current_list_ <= blGroupFooter && !page_complete_ && !stop_request_) {
-    if (current_list_ == blGroupHeader) {
-      const int64_t now = records_moved_ + report_band_count_;
-      if (now == progress) Stop();
-      progress = now;
-    }
-    GenerateList(current_list_, list_position_, true);
-    if (!page_complete_) {
-      if (current_list_ == blGroupFooter && !all_data_traversed_) {
-        current_list_ = blGroupHeader;
-      } else {
-        ++current_list_;
+    if (columnar_ && (column_complete_ || current_column_ == 0)) {
+      StartNextColumn();
+      if (page_complete_ || stop_request_) break;
+      // A column that a header or detail band left goes on with the detail band in the next;
+      // group headers, which would print again there, are not built.
+      if (current_list_ == blGroupHeader || current_list_ == blDetail) {
+        current_list_ = blDetail;
+        list_position_ = 0;
       }
-      list_position_ = 0;
+    }
+    if (!column_complete_) {
+      if (current_list_ == blGroupHeader) {
+        const int64_t now = records_moved_ + report_band_count_;
+        if (now == progress) Stop();
+        progress = now;
+      }
+      GenerateList(current_list_, list_position_, true);
+      if (!page_complete_ && !column_complete_) {
+        if (current_list_ == blGroupFooter && !all_data_traversed_) {
+          current_list_ = blGroupHeader;
+        } else {
+          ++current_list_;
+        }
+        list_position_ = 0;
+      }
     }
     report_.PumpMessages();
   }
@@ -381,10 +410,132 @@ void TppEngine::MainBandLoop() {
     current_list_ = blSummary;
     GenerateList(blSummary, 0, false);
   }
-  if (!page_complete_ && !stop_request_) EndPage();
+  if (!page_complete_ && !stop_request_) {
+    if (columnar_ && current_column_ > 0 && !column_complete_) {
+      EndColumn();
+    } else if (!page_complete_) {
+      EndPage();
+    }
+  }
 }
 
-void TppEngine::GenerateList(int list, int position, bool remember) {
+void TppEngine::CloseOnOutOfSpace() {
+  if (columnar_ && current_column_ > 0 && !column_complete_) {
+    EndColumn();
+  } else {
+    EndPage();
+  }
+}
+
+int32_t TppEngine::ColumnLeftOf(int32_t index) {
+  const TppPageDef& def = report_.PrinterSetup().PageDef();
+  const TppColumnLeft column = ColumnLeft(report_.ColumnPositions(), report_.Units(), def.mmMarginLeft(),
+                                          report_.mmColumnWidth(), index);
+  if (column.outcome == TppColumnLeftOutcome::Found) return column.left;
+  std::string text = LoadLanguageString(column.outcome == TppColumnLeftOutcome::Missing ? 43 : 42);
+  const std::string placeholder = "<columnno>";
+  const size_t at = text.find(placeholder);
+  if (at != std::string::npos) text.replace(at, placeholder.size(), std::to_string(index + 1));
+  Fail(text + ".");
+}
+
+void TppEngine::ColumnDoesNotFit(int32_t left) {
+  Fail("A coluna 1 não cabe na largura da página: começa em " + std::to_string(left) + ", com largura " +
+       std::to_string(report_.mmColumnWidth()) + " (milésimos de milímetro)");
+}
+
+bool TppEngine::ColumnFitsAt(int32_t left) const {
+  const TppPageDef& def = report_.PrinterSetup().PageDef();
+  return ColumnFits(left, report_.mmColumnWidth(), def.mmWidth(), def.mmMarginRight());
+}
+
+void TppEngine::StartNextColumn() {
+  // No column starts beside a title that keeps its page, or beside the summary.
+  if (current_column_ > 0 && (state_ & (kStateTitlePage | kStateSummaryPage)) != 0) {
+    EndPage();
+    return;
+  }
+  const int32_t next = current_column_ + 1;
+  const int32_t left = ColumnLeftOf(next - 1);
+  if (!ColumnFitsAt(left)) {
+    // The first column of a page that does not fit would not fit on any page.
+    if (next == 1) ColumnDoesNotFit(left);
+    EndPage();
+    return;
+  }
+  if (current_column_ == 0) column_start_position_ = print_position_.top;
+  current_column_ = next;
+  column_complete_ = false;
+  print_position_ = {left, column_start_position_, left + report_.mmColumnWidth(), column_start_position_};
+  report_.StartColumn();
+  print_condition_ |= kColumnHeaderBit;
+  GenerateList(blColumnHeader, 0, false);
+}
+
+void TppEngine::EndColumn() {
+  column_complete_ = true;
+  print_condition_ |= kColumnFooterBit;
+  GenerateList(blColumnFooter, 0, false, false);
+  print_condition_ &= static_cast<uint16_t>(~kColumnFooterBit);
+  report_.EndColumn();
+  if (stop_request_) return;
+  bool last = current_column_ >= report_.Columns() || all_data_traversed_ ||
+              (state_ & (kStateTitlePage | kStateSummaryPage)) != 0;
+  if (!last) last = !ColumnFitsAt(ColumnLeftOf(current_column_));
+  if (last) EndPage();
+}
+
+bool TppEngine::ColumnStarted(int32_t index) const {
+  return index >= 0 && static_cast<size_t>(index) < column_started_.size() &&
+         column_started_[static_cast<size_t>(index)] != 0;
+}
+
+void TppEngine::SetColumnStarted(int32_t index, bool value) {
+  if (index >= 0 && static_cast<size_t>(index) < column_started_.size())
+    column_started_[static_cast<size_t>(index)] = value ? 1 : 0;
+}
+
+bool TppEngine::ColumnFinished(int32_t index) const {
+  return index >= 0 && static_cast<size_t>(index) < column_finished_.size() &&
+         column_finished_[static_cast<size_t>(index)] != 0;
+}
+
+void TppEngine::SetColumnFinished(int32_t index, bool value) {
+  if (index >= 0 && static_cast<size_t>(index) < column_finished_.size())
+    column_finished_[static_cast<size_t>(index)] = value ? 1 : 0;
+}
+
+TppEngine::TppColumnBands TppEngine::GenerateColumnBands(int list, int32_t index) {
+  const TppPrintRect saved = print_position_;
+  const int32_t left = ColumnLeftOf(index);
+  print_position_.left = left;
+  print_position_.right = left + report_.mmColumnWidth();
+  const uint16_t bit = list == blColumnHeader ? kColumnHeaderBit : kColumnFooterBit;
+  const bool had_bit = (print_condition_ & bit) != 0;
+  print_condition_ |= bit;
+  const int32_t saved_column = current_column_;
+  current_column_ = index;
+  if (list == blColumnHeader) report_.StartColumn();
+  TppColumnBands result;
+  for (TppBand* band : lists_[static_cast<size_t>(list)]) {
+    TppBandEngine* engine = BandEngineOf(band);
+    if (engine == nullptr || engine->Band() == nullptr || stop_request_) continue;
+    engine->Generate();
+    page_space_used_ = std::max(page_space_used_, print_position_.bottom);
+    if (engine->OutOfSpace()) {
+      result.out_of_space = true;
+      break;
+    }
+  }
+  if (list == blColumnFooter) report_.EndColumn();
+  current_column_ = saved_column;
+  result.space_used = std::max(print_position_.top - saved.top, 0);
+  print_position_ = saved;
+  if (!had_bit) print_condition_ &= static_cast<uint16_t>(~bit);
+  return result;
+}
+
+void TppEngine::GenerateList(int list, int position, bool remember, bool mayClose) {
   const std::vector<TppBand*> bands = lists_[static_cast<size_t>(list)];
   bool out = false;
   int index = position;
@@ -404,11 +555,13 @@ void TppEngine::GenerateList(int list, int position, bool remember) {
     print_condition_ &= static_cast<uint16_t>(~(kTitleBit | kPageHeaderBit | kColumnHeaderBit));
   }
   if (remember) list_position_ = out ? index : std::max(static_cast<int>(bands.size()) - 1, 0);
-  if (out && (print_condition_ & kPageFooterBit) == 0 && !stop_request_) EndPage();
+  if (mayClose && out && (print_condition_ & kPageFooterBit) == 0 && !stop_request_ && !page_complete_)
+    CloseOnOutOfSpace();
 }
 
 void TppEngine::EndPage() {
   page_complete_ = true;
+  const bool traversed_before = all_data_traversed_;
   TakeCheckpoint();
   if (calcs_out_of_sync_ && master_ != nullptr && master_->Active() && !master_->BOF()) {
     // The footer shows the last record printed; the next page starts from the checkpoint.
@@ -416,6 +569,12 @@ void TppEngine::EndPage() {
     checkpoint_state_read_ = true;
   }
   for (auto& engine : band_engines_) engine->EndPage();
+  if (columnar_) {
+    // The page footer spans the page, whichever column the page ended in.
+    const TppPageDef& def = report_.PrinterSetup().PageDef();
+    print_position_.left = def.mmMarginLeft();
+    print_position_.right = def.mmMarginLeft() + def.mmPrintableWidth();
+  }
   if ((print_condition_ & kPageFooterBit) == 0) {
     print_condition_ |= kPageFooterBit;
     GenerateList(blPageFooter, 0, false);
@@ -423,6 +582,14 @@ void TppEngine::EndPage() {
   page_space_used_ = std::max(page_space_used_, GetPageBottom());
   if (PageEnded && PageEnded()) PageLimitReached();
   if (stop_request_) return;  // a cancelled page goes to no device
+  if (!traversed_before && all_data_traversed_ && !last_band_generated_) {
+    // Stopped while the page ended: when the detail band is the last band and stands whole on
+    // this page, nothing is left to print and this page is the last.
+    const TppBandEngine* last = last_band_ != nullptr ? BandEngineOf(last_band_) : nullptr;
+    if (last != nullptr && BandListOf(*last_band_) == blDetail && !last->Continuing()) {
+      last_band_generated_ = true;
+    }
+  }
   if (page_drawn_ && report_.OutlineEnabled()) {
     page_.Add(std::make_unique<TppOutlineDrawCommand>());
   }
@@ -637,6 +804,9 @@ void TppEngine::RecordPrinted() {
 void TppEngine::Stop() {
   all_data_traversed_ = true;
   print_condition_ |= kSummaryBit | kGroupFooterBit;
+  // A page that has taken its checkpoint is ending (its footer prints, OnEndPage runs): the next
+  // page restores that checkpoint, which must not bring the data back.
+  if (busy_ && page_complete_ && absolute_page_no_ > 0) stopped_at_page_end_ = absolute_page_no_;
 }
 
 void TppEngine::PageLimitReached() {
@@ -731,6 +901,10 @@ void TppEngine::RestoreFromCache(int32_t page) {
       kStateInitialised | kStateNoData | kStateTitlePage | kStateSummaryPage | 64 | 128;
   state_ = static_cast<uint16_t>((state_ & ~kSaved) | (record.state & kSaved));
   print_condition_ = record.print_condition;
+  if (page == stopped_at_page_end_ && page > 0) {
+    all_data_traversed_ = true;
+    print_condition_ |= kSummaryBit | kGroupFooterBit;
+  }
   checkpoint_state_ = record.master;
   checkpoint_state_read_ = master_ != nullptr;
 }

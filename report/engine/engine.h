@@ -61,7 +61,9 @@ class TppEngine : public TppReportEngine, public TppCacheable {
   int32_t AbsolutePageCount() const override { return absolute_page_count_; }
   int32_t PageNo() const override { return absolute_page_no_; }
   int32_t PageCount() const override { return absolute_page_count_; }
-  int32_t CurrentColumn() const override { return 0; }
+  // Top to bottom: the column being filled, from 1 (0 before the page's first); left to right:
+  // the column of the last detail band, from 0.
+  int32_t CurrentColumn() const override { return current_column_; }
   bool FirstPass() const override { return (state_ & kStateFirstPass) != 0; }
   bool SecondPass() const override { return (state_ & kStateSecondPass) != 0; }
   TDateTime PrintDateTime() const override { return print_date_time_; }
@@ -111,6 +113,31 @@ class TppEngine : public TppReportEngine, public TppCacheable {
   TppDataPipeline* MasterPipeline() const { return master_; }
   const std::vector<TppBand*>& BandList(int list) const { return lists_[static_cast<size_t>(list)]; }
   TppBandEngine* BandEngineOf(const TppBand* band) const;
+  bool PageComplete() const { return page_complete_; }
+
+  // Columns. A columnar report fills its page column by column, top to bottom; a left-to-right
+  // detail band fills a row of columns before the next row.
+  bool Columnar() const { return columnar_; }
+  void SetCurrentColumn(int32_t value) { current_column_ = value; }
+  // The left of column `index` (from 0); a ColumnPositions entry that is missing or no number is
+  // a print error naming the column.
+  int32_t ColumnLeftOf(int32_t index);
+  // Whether a column at `left` fits across the paper.
+  bool ColumnFitsAt(int32_t left) const;
+  // The first column of a page does not fit across the paper: no page would hold it.
+  [[noreturn]] void ColumnDoesNotFit(int32_t left);
+  bool ColumnStarted(int32_t index) const;
+  void SetColumnStarted(int32_t index, bool value);
+  bool ColumnFinished(int32_t index) const;
+  void SetColumnFinished(int32_t index, bool value);
+  struct TppColumnBands {
+    int32_t space_used = 0;
+    bool out_of_space = false;
+  };
+  // The column header (with OnStartColumn first) or the column footer (with OnEndColumn after)
+  // of column `index` of a left-to-right detail band, at the column's left; the print position
+  // comes back afterwards and the page stays open whatever happens.
+  TppColumnBands GenerateColumnBands(int list, int32_t index);
 
   // Data traversal.
   void SynchronizeData();
@@ -146,7 +173,11 @@ class TppEngine : public TppReportEngine, public TppCacheable {
   void GeneratePage();
   void StartPage();
   void MainBandLoop();
-  void GenerateList(int list, int position, bool remember);
+  void GenerateList(int list, int position, bool remember, bool mayClose = true);
+  // A band ran out of space: the column ends, or, outside a column, the page.
+  void CloseOnOutOfSpace();
+  void StartNextColumn();
+  void EndColumn();
   void EndPage();
   void TakeCheckpoint();
   void LastPageCorrection();
@@ -192,6 +223,13 @@ class TppEngine : public TppReportEngine, public TppCacheable {
   bool second_pass_ended_ = false;
   bool page_complete_ = false;
 
+  bool columnar_ = false;
+  int32_t current_column_ = 0;
+  int32_t column_start_position_ = 0;
+  bool column_complete_ = false;
+  std::vector<uint8_t> column_started_;   // left to right, one per column
+  std::vector<uint8_t> column_finished_;  // left to right, one per column
+
   std::vector<std::vector<TppBand*>> lists_;
   std::vector<std::unique_ptr<TppBandEngine>> band_engines_;
   TppBand* last_band_ = nullptr;
@@ -211,6 +249,9 @@ class TppEngine : public TppReportEngine, public TppCacheable {
   bool checkpoint_state_saved_ = false;
   bool checkpoint_state_read_ = false;
   TppBookmark start_bookmark_ = 0;
+  // The page whose end a Stop came in after the page's checkpoint had been taken (0: none). The
+  // data is finished from that checkpoint on, whenever it is restored.
+  int32_t stopped_at_page_end_ = 0;
   // Every bookmark a checkpoint holds lives as long as the checkpoints do.
   std::vector<TppBookmark> checkpoint_bookmarks_;
 };

@@ -345,6 +345,10 @@ void TppCustomReport::WriteProperties(TWriter& writer) const {
     writer.WritePropName("Columns");
     writer.WriteInteger(columns_);
   }
+  if (!column_positions_.empty()) {
+    writer.WritePropName("ColumnPositions");
+    writer.WriteStringList(column_positions_);
+  }
   if (data_pipeline_ != nullptr) {
     writer.WritePropName("DataPipelineName");
     writer.WriteString(data_pipeline_->Name());
@@ -376,6 +380,8 @@ bool TppCustomReport::ReadProperty(const std::string& name, TReader& reader) {
     auto_stop_ = reader.ReadBoolean();
   } else if (name == "Columns") {
     SetColumns(reader.ReadInteger());
+  } else if (name == "ColumnPositions") {
+    column_positions_ = reader.ReadStringList();
   } else if (name == "DataPipelineName") {
     data_pipeline_name_ = reader.ReadString();
   } else if (name == "NoDataBehaviors") {

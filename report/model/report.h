@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "report/base/units.h"
@@ -93,6 +94,13 @@ class TppCustomReport : public TppProducer {
   void SetmmColumnWidth(int32_t value);
   float ColumnWidth() const;
   void SetColumnWidth(float value);
+  // The left of each column as a number in Units, the first column's first; empty: the columns
+  // follow each other from the left margin, ColumnWidth apart.
+  const std::vector<std::string>& ColumnPositions() const { return column_positions_; }
+  void SetColumnPositions(std::vector<std::string> value) {
+    column_positions_ = std::move(value);
+    ResetEngine();
+  }
   int32_t PageLimit() const { return page_limit_; }
   void SetPageLimit(int32_t value);
   TppPassSettingType PassSetting() const { return pass_setting_; }
@@ -159,6 +167,7 @@ class TppCustomReport : public TppProducer {
   bool auto_stop_ = true;
   int32_t columns_ = 1;
   int32_t mm_column_width_ = 0;
+  std::vector<std::string> column_positions_;
   int32_t page_limit_ = 0;
   TppPassSettingType pass_setting_ = psOnePass;
   TppNoDataBehaviors no_data_behaviors_ = NoDataBit(ndBlankPage);

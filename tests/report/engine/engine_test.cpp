@@ -201,6 +201,54 @@ TEST_F(EngineTest, BandsPerRecordBelowOneIsOneAndFooterStaysStatic) {
   EXPECT_EQ(band.PrintHeight(), phStatic);
 }
 
+TEST_F(EngineTest, ADynamicBandThatRunsOutOfPageContinuesAtTheTopOfTheNext) {
+  // Three records of three stacked parts each (tops 0, 10 and 20 mm, 8 mm high) on pages of 54 mm:
+  // the second record's third part no longer fits under the first two.
+  detail = &report.AddBand(std::make_unique<TppDetailBand>());
+  detail->SetmmHeight(30000);
+  detail->SetPrintHeight(phDynamic);
+  std::vector<TppLabel*> parts;
+  for (int32_t top : {0, 10000, 20000}) {
+    TppLabel& part = detail->AddObject(std::make_unique<TppLabel>());
+    part.SetMMBounds(1000, top, 20000, 8000);
+    parts.push_back(&part);
+  }
+  pipeline.SetRecords({{"R1"}, {"R2"}, {"R3"}});
+  report.SetDataPipeline(&pipeline);
+  int before_prints = 0;
+  int after_prints = 0;
+  detail->BeforePrint = [&](TComponent&) {
+    ++before_prints;
+    for (size_t i = 0; i < parts.size(); ++i) parts[i]->SetText(pipeline.Field(0) + "abc"[i]);
+  };
+  detail->AfterPrint = [&](TComponent&) { ++after_prints; };
+  const std::vector<std::vector<std::string>> texts = {{"R1a", "R1b", "R1c", "R2a", "R2b"},
+                                                       {"R2c", "R3a", "R3b", "R3c"}};
+  const std::vector<int32_t> page1_tops = {0, 10000, 20000, 28000, 38000};
+  const std::vector<int32_t> page2_tops = {0, 8000, 18000, 28000};
+
+  Generate();
+  EXPECT_EQ(Texts(), texts);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].tops, page1_tops);
+  EXPECT_EQ(pages[1].tops, page2_tops);
+  EXPECT_TRUE(pages[1].last);
+  // The continuation fires BeforePrint again; AfterPrint only once the record is whole.
+  EXPECT_EQ(before_prints, 4);
+  EXPECT_EQ(after_prints, 3);
+  EXPECT_EQ(report.ReportBandCount(), 3);
+
+  // Page 2 again from the checkpoint of page 1, in the same run and in a new one.
+  for (bool fresh : {false, true}) {
+    SCOPED_TRACE(fresh);
+    if (fresh) report.Reset();
+    Generate(psSinglePage, 2);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].texts, texts[1]);
+    EXPECT_EQ(pages[0].tops, page2_tops);
+  }
+}
+
 TEST_F(EngineTest, PageRequestsAreGeneratedFromCheckpoints) {
   RecordReport(20000, 9);  // five pages
   std::vector<int32_t> started;
@@ -313,6 +361,64 @@ TEST_F(EngineTest, WithoutPipelineAutoStopOrPageLimitTheApplicationsStopEndsTheR
   EXPECT_EQ(pages.size(), 3u);
   EXPECT_TRUE(engine().DonePrinting());
 }
+
+enum class StopFrom { ThirdAfterPrint, EndOfPage2, StartOfPage3 };
+
+struct StopCase {
+  const char* what;
+  StopFrom from;
+  bool summary;
+  std::vector<std::vector<std::string>> pages;
+};
+
+class EngineStops : public EngineTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(EngineStops, TheApplicationsStopEndsTheDataWhereverItComesFrom) {
+  const StopCase& c = GetParam();
+  RecordReport(20000, 9);  // two records a page: five pages
+  if (c.summary) {
+    TppSummaryBand& summary = report.AddBand(std::make_unique<TppSummaryBand>());
+    summary.SetmmHeight(5000);
+    TppLabel& label = summary.AddObject(std::make_unique<TppLabel>());
+    label.SetMMBounds(0, 0, 10000, 4000);
+    label.SetText("SUM");
+  }
+  int printed = 0;
+  detail->AfterPrint = [&](TComponent&) {
+    if (++printed == 3 && c.from == StopFrom::ThirdAfterPrint) engine().Stop();
+  };
+  report.OnEndPage = [&](TComponent&) {
+    if (report.AbsolutePageNo() == 2 && c.from == StopFrom::EndOfPage2) engine().Stop();
+  };
+  report.OnStartPage = [&](TComponent&) {
+    if (report.AbsolutePageNo() == 3 && c.from == StopFrom::StartOfPage3) engine().Stop();
+  };
+  Generate();
+  EXPECT_EQ(Texts(), c.pages) << c.what;
+  ASSERT_FALSE(pages.empty());
+  EXPECT_TRUE(pages.back().last) << c.what;
+  EXPECT_EQ(pages.back().count, static_cast<int32_t>(c.pages.size())) << c.what;
+  EXPECT_TRUE(engine().DonePrinting()) << c.what;
+
+  // Every page again, from the checkpoints of the same run: the stop stays where it came.
+  printed = 0;
+  Generate();
+  EXPECT_EQ(Texts(), c.pages) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EngineStops,
+    ::testing::Values(
+        StopCase{"after the third print", StopFrom::ThirdAfterPrint, false, {{"R1", "R2"}, {"R3"}}},
+        StopCase{"OnEndPage of page 2", StopFrom::EndOfPage2, false, {{"R1", "R2"}, {"R3", "R4"}}},
+        StopCase{"OnEndPage of page 2, the summary follows",
+                 StopFrom::EndOfPage2,
+                 true,
+                 {{"R1", "R2"}, {"R3", "R4"}, {"SUM"}}},
+        StopCase{"OnStartPage of page 3: no more records on it",
+                 StopFrom::StartOfPage3,
+                 false,
+                 {{"R1", "R2"}, {"R3", "R4"}, {}}}));
 
 TEST_F(EngineTest, ADetailBandThatNothingStopsIsAPrintErrorNotAnEndlessRun) {
   // One card a page, or, with a band of no height, every print on the first page.

@@ -403,11 +403,12 @@ TEST_F(ReportTest, OlderEntriesAreReadAndNeverWritten) {
   }
 }
 
-TEST_F(ReportTest, CachePagesShowAutoSearchDialogAndOutlineSettingsGoThroughTheStream) {
+TEST_F(ReportTest, CachePagesSearchDialogOutlineAndColumnPositionsGoThroughTheStream) {
   TppReport report;
   report.SetCachePages(true);
   report.SetShowAutoSearchDialog(true);
   report.OutlineSettings().CreatePageNodes = false;
+  report.SetColumnPositions({"0.5", "2"});
   std::unique_ptr<TppReport> read = ReadReport(WriteComponentText(report));
   ASSERT_NE(read, nullptr);
   EXPECT_TRUE(read->CachePages());
@@ -415,6 +416,7 @@ TEST_F(ReportTest, CachePagesShowAutoSearchDialogAndOutlineSettingsGoThroughTheS
   EXPECT_FALSE(read->OutlineSettings().CreatePageNodes);
   EXPECT_TRUE(read->OutlineSettings().CreateNode);
   EXPECT_TRUE(read->OutlineSettings().Enabled);
+  EXPECT_EQ(read->ColumnPositions(), (std::vector<std::string>{"0.5", "2"}));
   // The card's stored description names none of them: all at their defaults.
   std::unique_ptr<TppReport> card = ReadReport(std::string(kCardLayout));
   ASSERT_NE(card, nullptr);
