@@ -8,82 +8,29 @@
 #include <string>
 #include <tuple>
 
+#include "platform/paper_table.h"
+
 namespace parvel::platform::linux_os {
 namespace {
 
-struct Sheet {
-  uint16_t number;
-  double width_mm;
-  double height_mm;
-};
-
-constexpr double kInch = 25.4;
-
-// Codes in ascending order, so the first match is the plain paper (Letter, not Note).
-constexpr Sheet kSheets[] = {
-    {1, 8.5 * kInch, 11 * kInch},
-    {3, 11 * kInch, 17 * kInch},
-    {4, 17 * kInch, 11 * kInch},
-    {5, 8.5 * kInch, 14 * kInch},
-    {6, 5.5 * kInch, 8.5 * kInch},
-    {7, 7.25 * kInch, 10.5 * kInch},
-    {8, 297, 420},
-    {9, 210, 297},
-    {11, 148, 210},
-    {12, 250, 354},
-    {13, 182, 257},
-    {14, 8.5 * kInch, 13 * kInch},
-    {15, 215, 275},
-    {16, 10 * kInch, 14 * kInch},
-    {19, 3.875 * kInch, 8.875 * kInch},
-    {20, 4.125 * kInch, 9.5 * kInch},
-    {21, 4.5 * kInch, 10.375 * kInch},
-    {22, 4.75 * kInch, 11 * kInch},
-    {23, 5 * kInch, 11.5 * kInch},
-    {24, 17 * kInch, 22 * kInch},
-    {25, 22 * kInch, 34 * kInch},
-    {26, 34 * kInch, 44 * kInch},
-    {27, 110, 220},
-    {28, 162, 229},
-    {29, 324, 458},
-    {30, 229, 324},
-    {31, 114, 162},
-    {32, 114, 229},
-    {33, 250, 353},
-    {34, 176, 250},
-    {35, 176, 125},
-    {36, 110, 230},
-    {37, 3.875 * kInch, 7.5 * kInch},
-    {38, 3.625 * kInch, 6.5 * kInch},
-    {39, 14.875 * kInch, 11 * kInch},
-    {40, 8.5 * kInch, 12 * kInch},
-    {41, 8.5 * kInch, 13 * kInch},
-    {43, 100, 148},
-    {44, 9 * kInch, 11 * kInch},
-    {45, 10 * kInch, 11 * kInch},
-    {46, 15 * kInch, 11 * kInch},
-    {47, 220, 220},
-    {50, 9.275 * kInch, 12 * kInch},
-    {51, 9.275 * kInch, 15 * kInch},
-    {52, 11.69 * kInch, 18 * kInch},
-    {53, 9.27 * kInch, 12.69 * kInch},
-    {57, 227, 356},
-    {58, 305, 487},
-    {59, 8.5 * kInch, 12.69 * kInch},
-    {60, 210, 330},
-    {63, 322, 445},
-    {64, 174, 235},
-    {65, 201, 276},
-    {66, 420, 594},
-};
+// A sheet's portrait size in millimetres, unrounded.
+double Millimetres(float size, PaperUnit unit) {
+  return unit == PaperUnit::kInches ? static_cast<double>(size) * 25.4 : static_cast<double>(size) / 10.0;
+}
 
 bool Near(double a_mm, int32_t b_tenths) { return std::abs(a_mm * 10.0 - b_tenths) <= 10.0; }
 
 }  // namespace
 
 uint16_t PaperNumberForSize(int32_t width_tenths, int32_t height_tenths) {
-  for (const Sheet& s : kSheets) {
-    if (Near(s.width_mm, width_tenths) && Near(s.height_mm, height_tenths)) return s.number;
+  // Codes ascend, so the first match is the plain paper (Letter, not Note); a turned sheet is
+  // never the code of a size, and codes without a sheet match nothing.
+  for (const PaperCode& p : PaperCodes()) {
+    if (p.transverse || p.width == 0) continue;
+    if (Near(Millimetres(p.width, p.unit), width_tenths) &&
+        Near(Millimetres(p.height, p.unit), height_tenths)) {
+      return p.number;
+    }
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace parvel::platform::doubles {
 namespace {
@@ -21,15 +22,15 @@ class DoubleHandle : public PrinterHandle {
 
 class RecordingSurface : public DrawingSurface {
  public:
-  RecordingSurface(std::shared_ptr<SurfaceLog> log, PrinterCapabilities caps, DeviceSettings settings,
-                   bool printing, int advance, int external_leading, bool refuse)
+  RecordingSurface(std::shared_ptr<SurfaceLog> log, std::string device, PrinterCapabilities caps,
+                   DeviceSettings settings, bool printing, int advance, int external_leading)
       : log_(std::move(log)),
+        device_(std::move(device)),
         caps_(std::move(caps)),
         settings_(std::move(settings)),
         printing_(printing),
         advance_(advance),
-        external_leading_(external_leading),
-        refuse_(refuse) {}
+        external_leading_(external_leading) {}
 
   bool IsPrinting() const override { return printing_; }
   SurfaceMetrics Metrics() const override { return MetricsOf(caps_, settings_); }
@@ -75,14 +76,20 @@ class RecordingSurface : public DrawingSurface {
   void EndPage() override { Log("EndPage"); }
   int EndDoc() override {
     Log("EndDoc");
-    if (refuse_) throw SpoolerError("The printer refused the job: queue closed");
+    if (log_->printer_gone) {
+      throw SpoolerError("The printer \"" + device_ + "\" is not installed",
+                         SpoolerError::Kind::kNoSuchPrinter);
+    }
+    if (log_->refuse_jobs) {
+      throw SpoolerError("client-error-not-possible: queue is not accepting jobs");
+    }
     log_->jobs.push_back(title_);
     return log_->next_job_id++;
   }
   void AbortDoc() override { Log("AbortDoc"); }
   void Reset(const DeviceSettings& settings) override {
     settings_ = settings;
-    Log("Reset");
+    Log("Reset orientation " + std::to_string(settings.orientation));
   }
 
  private:
@@ -123,12 +130,12 @@ class RecordingSurface : public DrawingSurface {
   }
 
   std::shared_ptr<SurfaceLog> log_;
+  std::string device_;
   PrinterCapabilities caps_;
   DeviceSettings settings_;
   bool printing_;
   int advance_;
   int external_leading_;
-  bool refuse_;
   SurfaceFont font_;
   int extra_ = 0;
   int breaks_ = 0;
@@ -184,6 +191,50 @@ DoublePrinter WidePrinter(const std::string& name) {
   return p;
 }
 
+DoublePrinter MonoCardPrinter(const std::string& name) {
+  DoublePrinter p;
+  p.entry = PrinterEntry{name, name, "usb://Card/1", true};
+  PrinterCapabilities& c = p.capabilities;
+  c.paper_names = {"CR80 2.13 x 3.38 in", "Custom"};
+  c.papers = {120, 256};
+  c.paper_sizes = {{540, 856}, {0, 0}};
+  // The sheet it measures lies across, 85.7 by 54 mm upright.
+  c.paper_areas = {PaperArea{85700, 54000, k25At300, k25At300, k25At300, k25At300}};
+  c.bin_names = {"Front", "Rear"};
+  c.bins = {1, 4};
+  c.color = false;
+  c.dpi_x = c.dpi_y = 300;
+  DeviceSettings d;
+  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmDefaultSource;
+  d.paper_size = 120;
+  d.default_source = 15;
+  p.defaults = d;
+  return p;
+}
+
+DoublePrinter OfficePrinter(const std::string& name) {
+  DoublePrinter p;
+  p.entry = PrinterEntry{name, name, "ipp://office.example/ipp/print", true};
+  PrinterCapabilities& c = p.capabilities;
+  c.paper_names = {"Letter 8 1/2 x 11 in", "A4 210 x 297 mm", "Envelope #10 4 18 x 9 1/2", "Custom"};
+  c.papers = {1, 9, 20, 256};
+  c.paper_sizes = {{2159, 2794}, {2100, 2970}, {1048, 2413}, {0, 0}};
+  const int32_t x = 2117;  // 50 pixels at 600 dpi
+  const int32_t y = 2540;  // 60 pixels
+  c.paper_areas = {PaperArea{215900, 279400, x, y, x, y}, PaperArea{210000, 297000, x, y, x, y},
+                   PaperArea{104775, 241300, x, y, x, y}};
+  c.bin_names = {"Default", "Tray 1"};
+  c.bins = {7, 1};
+  c.color = true;
+  c.dpi_x = c.dpi_y = 600;
+  DeviceSettings d;
+  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize;
+  d.paper_size = 1;
+  d.default_source = 7;
+  p.defaults = d;
+  return p;
+}
+
 DoublePrinter SilentPrinter(const std::string& name) {
   DoublePrinter p;
   p.entry = PrinterEntry{name, name, "", true};
@@ -202,6 +253,10 @@ const DoublePrinter* SpoolerDouble::Find(const std::string& device) const {
     if (p.entry.device == device) return &p;
   }
   return nullptr;
+}
+
+DoublePrinter* SpoolerDouble::Find(const std::string& device) {
+  return const_cast<DoublePrinter*>(std::as_const(*this).Find(device));
 }
 
 PrinterCapabilities SpoolerDouble::Capabilities(const std::string& device) {
@@ -236,6 +291,19 @@ SurfaceMetrics MetricsOf(const PrinterCapabilities& c, const DeviceSettings& s) 
   return PaperMetrics(OrientedPaper(a, s), c.dpi_x, c.dpi_y);
 }
 
+std::vector<std::string> SurfaceLog::CallsOf(const std::string& kind) const {
+  std::vector<std::string> out;
+  for (const std::string& c : calls) {
+    if (c == kind || c.rfind(kind + " ", 0) == 0) out.push_back(c);
+  }
+  return out;
+}
+
+void SurfaceLog::Clear() {
+  calls.clear();
+  jobs.clear();
+}
+
 std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::Create(const std::string& device,
                                                              const DeviceSettings* settings, bool printing) {
   const DoublePrinter* p = spooler_.Find(device);
@@ -244,8 +312,8 @@ std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::Create(const std::string& 
   DeviceSettings s = settings ? *settings : p->defaults.value_or(DeviceSettings{});
   log->calls.push_back(std::string(printing ? "CreatePrintingContext " : "CreateInformationContext ") +
                        device);
-  return std::make_unique<RecordingSurface>(log, p->capabilities, s, printing, advance, external_leading,
-                                            refuse_jobs);
+  return std::make_unique<RecordingSurface>(log, device, p->capabilities, s, printing, advance,
+                                            external_leading);
 }
 
 std::unique_ptr<DrawingSurface> SurfaceFactoryDouble::CreateInformationContext(

@@ -15,6 +15,16 @@ std::function<void()>& Releaser() {
   return releaser;
 }
 
+void Release() {
+  if (Releaser()) Releaser()();
+}
+
+// The list PrinterList answers: the one it built, or a scoped one standing in for it.
+std::atomic<TppPrinterList*>& SharedList() {
+  static std::atomic<TppPrinterList*> shared{nullptr};
+  return shared;
+}
+
 }  // namespace
 
 TppPrinterList::TppPrinterList() { Build(); }
@@ -122,15 +132,28 @@ void SetDefaultPrinterReleaser(std::function<void()> releaser) {
 }
 
 TppPrinterList& PrinterList() {
-  static std::atomic<TppPrinterList*> shared{nullptr};
   static std::unique_ptr<TppPrinterList> owner;
+  std::atomic<TppPrinterList*>& shared = SharedList();
   if (TppPrinterList* list = shared.load(std::memory_order_acquire)) return *list;
   std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
   if (TppPrinterList* list = shared.load(std::memory_order_relaxed)) return *list;
-  if (Releaser()) Releaser()();
+  Release();
   owner = std::make_unique<TppPrinterList>();
   shared.store(owner.get(), std::memory_order_release);
   return *owner;
+}
+
+ScopedPrinterList::ScopedPrinterList() {
+  std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
+  Release();
+  list_ = std::make_unique<TppPrinterList>();
+  previous_ = SharedList().exchange(list_.get(), std::memory_order_acq_rel);
+}
+
+ScopedPrinterList::~ScopedPrinterList() {
+  std::lock_guard<std::recursive_mutex> guard(PrinterListLock());
+  Release();
+  SharedList().store(previous_, std::memory_order_release);
 }
 
 TppPrinterInfo& NoPrinterInstalledInfo() {

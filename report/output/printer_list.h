@@ -63,6 +63,21 @@ std::recursive_mutex& PrinterListLock();
 // The shared list, built on first use from the installed spooler and never rebuilt.
 TppPrinterList& PrinterList();
 
+// For the guard's lifetime the shared list is a fresh one built from the spooler installed now;
+// the list it stood in for comes back after. The shared default printer is let go at both ends,
+// since it points into the list. Whatever holds entries of the list must go before the guard.
+class ScopedPrinterList {
+ public:
+  ScopedPrinterList();
+  ~ScopedPrinterList();
+  ScopedPrinterList(const ScopedPrinterList&) = delete;
+  ScopedPrinterList& operator=(const ScopedPrinterList&) = delete;
+
+ private:
+  std::unique_ptr<TppPrinterList> list_;
+  TppPrinterList* previous_ = nullptr;
+};
+
 // Called when the shared list is built, so the shared default printer wrapper is freed first.
 void SetDefaultPrinterReleaser(std::function<void()> releaser);
 

@@ -1,7 +1,6 @@
 #pragma once
-// What the agent's tests share: the card printer of the platform doubles as the default printer,
-// a timer that records its arming, a print double that runs the report's BeforePrint as the
-// print operation does, and card files in a scratch folder.
+// What the agent's tests share: a timer that records its arming, a print double that runs the
+// report's BeforePrint as the print operation does, and card files in a scratch folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,37 +14,9 @@
 #include "app/agent/card_print.h"
 #include "app/agent/card_report.h"
 #include "app/agent/timer.h"
-#include "platform/services.h"
-#include "platform/spooler.h"
-#include "platform/testing/spooler_double.h"
 #include "report/base/errors.h"
 
 namespace parvel::agent::testing {
-
-// The printers "Card" (the default) and "Wide", installed for the whole program.
-class PrinterEnvironment : public ::testing::Environment {
- public:
-  PrinterEnvironment() {
-    spooler.printers = {platform::doubles::CardPrinter("Card"), platform::doubles::WidePrinter("Wide")};
-    spooler.default_device = "Card";
-  }
-  void SetUp() override {
-    platform::Install<platform::Spooler>(&spooler);
-    platform::Install<platform::SurfaceFactory>(&surfaces);
-  }
-  void TearDown() override {
-    platform::RunTeardown();
-    platform::Install<platform::Spooler>(nullptr);
-    platform::Install<platform::SurfaceFactory>(nullptr);
-  }
-  static PrinterEnvironment& Get() {
-    static auto* env =
-        static_cast<PrinterEnvironment*>(::testing::AddGlobalTestEnvironment(new PrinterEnvironment));
-    return *env;
-  }
-  platform::doubles::SpoolerDouble spooler;
-  platform::doubles::SurfaceFactoryDouble surfaces{spooler};
-};
 
 class TimerDouble : public TTimer {
  public:

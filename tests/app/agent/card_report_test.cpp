@@ -6,15 +6,19 @@
 
 #include "tests/app/agent/agent_doubles.h"
 #include "tests/report/model/model_doubles.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::agent {
 namespace {
 
 using namespace report;
 
-auto& printers = testing::PrinterEnvironment::Get();
+class CardReport : public ::testing::Test {
+ protected:
+  parvel::doubles::CardAndWidePrinters printers;
+};
 
-TEST(CardReport, HoldsTheCardLayout) {
+TEST_F(CardReport, HoldsTheCardLayout) {
   std::unique_ptr<TppReport> card = CreateCardReport();
   // What the model's tests check on the card built in code, and the agent's own names.
   report::doubles::ExpectCardLayout(*card);
@@ -37,7 +41,7 @@ TEST(CardReport, HoldsTheCardLayout) {
   }
 }
 
-TEST(CardReport, PlacesTheLabelsInMillimetresWithinThePage) {
+TEST_F(CardReport, PlacesTheLabelsInMillimetresWithinThePage) {
   std::unique_ptr<TppReport> card = CreateCardReport();
   const double left[8] = {50, 8.731, 0.0004, 50, 85.7, 100, -3, 8.7315};
   const double top[8] = {1.852, 0, -1, 18.256, 23.8125, 53.9, 60, 38.894};
@@ -53,7 +57,7 @@ TEST(CardReport, PlacesTheLabelsInMillimetresWithinThePage) {
   }
 }
 
-TEST(CardReport, CardLinesBecomeThePrintedTextsAndLeaveTheCaptions) {
+TEST_F(CardReport, CardLinesBecomeThePrintedTextsAndLeaveTheCaptions) {
   std::unique_ptr<TppReport> card = CreateCardReport();
   FillLabels(*card, {"one", "two", "three", "four", "five", "six", "seven", "eight", "nine"});
   const char* texts[] = {"one", "two", "three", "four", "five", "six", "seven", "eight"};
@@ -65,7 +69,7 @@ TEST(CardReport, CardLinesBecomeThePrintedTextsAndLeaveTheCaptions) {
   }
 }
 
-TEST(CardReport, TooFewLinesFailAtTheFirstMissingOne) {
+TEST_F(CardReport, TooFewLinesFailAtTheFirstMissingOne) {
   std::unique_ptr<TppReport> card = CreateCardReport();
   FillLabels(*card, {"a", "b", "c", "d", "e", "f", "g", "h"});
   for (size_t count : {0u, 3u, 7u}) {

@@ -18,6 +18,7 @@
 #include "platform/message_box.h"
 #include "platform/testing/doubles.h"
 #include "tests/app/agent/agent_doubles.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::agent {
 namespace {
@@ -29,8 +30,6 @@ using testing::EightLines;
 using testing::PrintDouble;
 using testing::TimerDouble;
 using testing::WriteFile;
-
-auto& printers = testing::PrinterEnvironment::Get();
 
 const char* const kPositions =
     "TOP1=1\nTOP2=2\nTOP3=3\nTOP4=4\nTOP5=5\nTOP6=6\nTOP7=7\nTOP8=8\n"
@@ -70,6 +69,7 @@ class FormTest : public ::testing::Test {
     return lines;
   }
 
+  parvel::doubles::CardAndWidePrinters printers;
   ScratchFolder scratch;
   MessageBoxDouble boxes;
   platform::ScopedInstall<platform::MessageBoxes> boxes_installed{&boxes};
@@ -479,6 +479,7 @@ namespace {
 
 // Without a display the reports are the lines on standard error, and nothing waits for a person.
 TEST(FormReports, AreOneLineEachOnTheLogWithoutADisplay) {
+  parvel::doubles::CardAndWidePrinters printers;
   ScratchFolder scratch;
   std::FILE* log = std::tmpfile();
   ASSERT_NE(log, nullptr);

@@ -16,8 +16,6 @@
 namespace parvel::report {
 namespace {
 
-const auto& kEnv = doubles::CardPrinterEnvironment::Get();
-
 using Pages = std::vector<std::vector<std::string>>;
 
 // "R3@40/10": record 3 drawn at left 40 mm, top 10 mm.
@@ -42,7 +40,6 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 class ColumnsTest : public ::testing::Test {
  protected:
   ColumnsTest() {
-    (void)kEnv;
     report.SetUnits(utMillimeters);
     TppPrinterSetup& setup = report.PrinterSetup();
     setup.SetMarginBottom(0);
@@ -108,6 +105,7 @@ class ColumnsTest : public ::testing::Test {
     return "";
   }
 
+  parvel::doubles::OneCardPrinter printers;  // before the report, which points into its list
   TppReport report;
   TppListPipeline pipeline;
   TppDetailBand* detail = nullptr;

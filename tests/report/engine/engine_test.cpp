@@ -18,8 +18,6 @@
 namespace parvel::report {
 namespace {
 
-const auto& kEnv = doubles::CardPrinterEnvironment::Get();
-
 // What a page carried when it was handed over at its end.
 struct PageSeen {
   int32_t no = 0;
@@ -35,7 +33,6 @@ struct PageSeen {
 class EngineTest : public ::testing::Test {
  protected:
   EngineTest() {
-    (void)kEnv;
     report.SetUnits(utMillimeters);
     report.PrinterSetup().SetMarginBottom(0);
     report.PrinterSetup().SetMarginTop(0);
@@ -95,6 +92,7 @@ class EngineTest : public ::testing::Test {
     return all;
   }
 
+  parvel::doubles::OneCardPrinter printers;  // before the report, which points into its list
   TppReport report;
   TppListPipeline pipeline;
   TppDetailBand* detail = nullptr;

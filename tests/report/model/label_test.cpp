@@ -18,8 +18,6 @@ namespace {
 using doubles::BuildCard;
 using doubles::CardLabelAt;
 
-auto& printers = doubles::CardPrinterEnvironment::Get();
-
 // Printer pixels at 300 dpi as thousandths of a millimetre.
 int32_t Px(int pixels, TppDirection direction = dirHorizontal) {
   return UnitsToMMThousandths(static_cast<float>(pixels), utPrinterPixels, direction, DefaultPrinter());
@@ -29,6 +27,7 @@ class LabelTest : public ::testing::Test {
  protected:
   LabelTest() { BuildCard(card); }
   TppLabel& Label(int index) { return CardLabelAt(card, index); }
+  parvel::doubles::OneCardPrinter printers;  // before the report, which points into its list
   TppReport card;
 };
 
@@ -148,7 +147,13 @@ std::vector<std::string> Wrap(const std::string& text, int chars, int lines, boo
   return WrapText(input).lines;
 }
 
-TEST(TextWrapper, BreaksLinesByTheRules) {
+// The wrapper measures on the shared default printer, the card printer.
+class TextWrapper : public ::testing::Test {
+ protected:
+  parvel::doubles::OneCardPrinter printers;
+};
+
+TEST_F(TextWrapper, BreaksLinesByTheRules) {
   using Lines = std::vector<std::string>;
   const std::string marker = kParagraphMarker;
   struct Case {
@@ -193,7 +198,7 @@ TEST(TextWrapper, BreaksLinesByTheRules) {
   }
 }
 
-TEST(TextWrapper, ARectangleOneLineHighGetsNoLine) {
+TEST_F(TextWrapper, ARectangleOneLineHighGetsNoLine) {
   TppWrapInput input;
   input.text = "aaa";
   input.printer = DefaultPrinter();

@@ -9,11 +9,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/screen_surface.h"
-#include "platform/services.h"
-#include "platform/spooler.h"
-#include "platform/testing/screen_surface_double.h"
-#include "platform/testing/spooler_double.h"
 #include "report/model/band.h"
 #include "report/model/engine.h"
 #include "report/model/report.h"
@@ -21,36 +16,9 @@
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/publisher.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report::doubles {
-
-// The card printer of the platform doubles (300 dpi, 10 pixels per character) as the default
-// and only printer, installed before the first test so the shared printer list is built from it.
-class CardPrinterEnvironment : public ::testing::Environment {
- public:
-  CardPrinterEnvironment() {
-    spooler.printers = {platform::doubles::CardPrinter("Card")};
-    spooler.default_device = "Card";
-  }
-  void SetUp() override {
-    platform::Install<platform::Spooler>(&spooler);
-    platform::Install<platform::SurfaceFactory>(&surfaces);
-    platform::Install<platform::ScreenSurfaceFactory>(&screen);
-  }
-  void TearDown() override {
-    platform::Install<platform::Spooler>(nullptr);
-    platform::Install<platform::SurfaceFactory>(nullptr);
-    platform::Install<platform::ScreenSurfaceFactory>(nullptr);
-  }
-  static CardPrinterEnvironment& Get() {
-    static auto* env =
-        static_cast<CardPrinterEnvironment*>(::testing::AddGlobalTestEnvironment(new CardPrinterEnvironment));
-    return *env;
-  }
-  platform::doubles::SpoolerDouble spooler;
-  platform::doubles::SurfaceFactoryDouble surfaces{spooler};
-  platform::doubles::FixedScreenSurfaceFactory screen;
-};
 
 struct CardLabel {
   const char* user_name;

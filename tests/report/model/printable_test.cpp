@@ -16,13 +16,12 @@ namespace {
 using doubles::BuildCard;
 using doubles::CardLabelAt;
 
-auto& printers = doubles::CardPrinterEnvironment::Get();
-
 class ComponentTest : public ::testing::Test {
  protected:
   ComponentTest() { BuildCard(card); }
   TppLabel& Label(int index = 0) { return CardLabelAt(card, index); }
   TppBand& Detail() { return *card.GetBand(btDetail); }
+  parvel::doubles::OneCardPrinter printers;  // before the report, which points into its list
   TppReport card;
 };
 

@@ -21,11 +21,10 @@ using doubles::BuildCard;
 using doubles::CardLabelAt;
 using doubles::ExpectCardLayout;
 
-auto& printers = doubles::CardPrinterEnvironment::Get();
-
 class ReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterReportClasses(); }
+  parvel::doubles::OneCardPrinter printers;
 };
 
 std::unique_ptr<TppReport> ReadReport(const std::string& text) {

@@ -6,15 +6,12 @@
 #include "report/output/draw_command.h"
 #include "report/output/page.h"
 #include "report/output/printer.h"
+#include "report/output/publisher.h"
 #include "report/output/text_drawing.h"
-#include "tests/report/output/pages_doubles.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report {
 namespace {
-
-using parvel::doubles::PagesEnvironment;
-
-PagesEnvironment& env = PagesEnvironment::Get();
 
 // ---- the data model
 
@@ -173,8 +170,6 @@ TEST(DrawTextTest, OldStreamsCarryTheAnchor) {
 
 class TextDrawingTest : public ::testing::Test {
  protected:
-  TextDrawingTest() { env.Fresh(); }
-
   // The card printer's canvas, made after the test has set the surfaces' metrics.
   TppPrinterCanvas& Canvas() {
     if (!printer_) {
@@ -202,9 +197,9 @@ class TextDrawingTest : public ::testing::Test {
     DrawTextCommand(command, canvas, printer_.get());
   }
 
-  static std::vector<std::string> Out() {
+  std::vector<std::string> Out() const {
     std::vector<std::string> out;
-    for (const std::string& c : env.Calls()) {
+    for (const std::string& c : printers.Calls()) {
       if (c.rfind("TextOut", 0) == 0 || c.rfind("TabbedTextOut", 0) == 0 || c.rfind("FillRect", 0) == 0 ||
           c.rfind("SetTextJustification", 0) == 0) {
         out.push_back(c);
@@ -213,6 +208,7 @@ class TextDrawingTest : public ::testing::Test {
     return out;
   }
 
+  doubles::CardAndWidePrinters printers;
   std::unique_ptr<TppPrinter> printer_;
 };
 
@@ -229,7 +225,7 @@ TEST_F(TextDrawingTest, AutoSizeAnchorsAtTheAlignedEdge) {
        219},  // (141 - 90) / 2 = 25.5 -> 26
   };
   for (const auto& c : cases) {
-    env.Fresh();
+    printers.surfaces.log->Clear();
     auto label_owned = Label("ABCDEFGHI", {103, 22, 244, 75});
     TppDrawText& label = *label_owned;
     label.SetAutoSize(true);
@@ -245,7 +241,7 @@ TEST_F(TextDrawingTest, AutoSizeAnchorsAtTheAlignedEdge) {
 }
 
 TEST_F(TextDrawingTest, AutoSizeExtendsALowBoxToOneLine) {
-  env.doubles.external_leading = 0;  // a line of exactly 38 pixels
+  printers.surfaces.external_leading = 0;  // a line of exactly 38 pixels
   auto sized_owned = Label("Label", {100, 10, 400, 40});
   TppDrawText& sized = *sized_owned;
   sized.SetAutoSize(true);
@@ -263,7 +259,7 @@ TEST_F(TextDrawingTest, AutoSizeExtendsALowBoxToOneLine) {
 
 TEST_F(TextDrawingTest, CentringRoundsTheFreeSpaceDown) {
   for (int free : {11, 10, 12}) {
-    env.Fresh();
+    printers.surfaces.log->Clear();
     auto label_owned = Label("abc", {100, 0, 130 + free, 50});
     TppDrawText& label = *label_owned;
     label.SetTextAlignment(taCentered);

@@ -7,15 +7,13 @@
 #include "report/base/stream.h"
 #include "report/output/printer.h"
 #include "tests/report/output/pages_doubles.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report {
 namespace {
 
 using parvel::doubles::CardSetup;
 using parvel::doubles::PageGenerator;
-using parvel::doubles::PagesEnvironment;
-
-PagesEnvironment& env = PagesEnvironment::Get();
 
 class RecordingDialog : public TppStatusDialog {
  public:
@@ -38,7 +36,6 @@ class TppDrawSticker : public TppDrawCommand {
 class PrinterDeviceTest : public ::testing::Test {
  protected:
   explicit PrinterDeviceTest(int pages = 2) : generator(publisher, pages) {
-    env.Fresh();
     CardSetup(setup);
     setup.SetPaperWidth(53975);
     setup.SetPaperHeight(85725);
@@ -67,17 +64,26 @@ class PrinterDeviceTest : public ::testing::Test {
     publisher.EndJob();
   }
 
+  // The next job starts with an empty log, on a printer that is there and takes it.
+  void Fresh() {
+    log.Clear();
+    log.refuse_jobs = false;
+    log.printer_gone = false;
+  }
+
   // The texts drawn, in order.
-  static std::vector<std::string> Drawn() {
+  std::vector<std::string> Drawn() const {
     std::vector<std::string> out;
-    for (const std::string& call : env.CallsOf("TextOut")) {
+    for (const std::string& call : printers.CallsOf("TextOut")) {
       const size_t quote = call.find('"');
       out.push_back(call.substr(quote + 1, call.rfind('"') - quote - 1));
     }
     return out;
   }
-  static size_t Count(const std::string& kind) { return env.CallsOf(kind).size(); }
+  size_t Count(const std::string& kind) const { return printers.CallsOf(kind).size(); }
 
+  doubles::CardAndWidePrinters printers;
+  platform::doubles::SurfaceLog& log = *printers.surfaces.log;
   TppPrinterSetup setup;
   TppPublisher publisher;
   TppPrinterDevice device;
@@ -115,7 +121,7 @@ TEST_F(PrinterDeviceTest, PrintsEveryPageInOneDocument) {
   EXPECT_EQ(Count("EndPage"), 2u);
   EXPECT_EQ(Count("EndDoc"), 1u);
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));
-  EXPECT_EQ(env.doubles.log->jobs, std::vector<std::string>{"Cards"});
+  EXPECT_EQ(log.jobs, std::vector<std::string>{"Cards"});
   EXPECT_FALSE(device.InJob());
   EXPECT_EQ(device.DeviceCanvas(), nullptr);
 }
@@ -161,13 +167,13 @@ TEST_F(PrinterDeviceTest, CopiesWithCollationRunTheWholeSetAgain) {
   EXPECT_EQ(Count("StartDoc"), 1u);
   EXPECT_EQ(Count("StartPage"), 6u);
   EXPECT_EQ(Count("EndDoc"), 1u);
-  EXPECT_EQ(env.doubles.log->jobs.size(), 1u);
+  EXPECT_EQ(log.jobs.size(), 1u);
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2", "Page 1", "Page 2", "Page 1", "Page 2"}));
   EXPECT_EQ(device.CopiesLeft(), 1);
   EXPECT_FALSE(device.InJob());
 
   // The next job starts from one pass again.
-  env.Fresh();
+  Fresh();
   UseCopies(1, true);
   Run();
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));
@@ -271,8 +277,8 @@ TEST_F(PrinterDeviceTest, CommandsBeyondThePaperOrOfUnknownKindAreSkipped) {
 
 TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) {
   // A real surface learns that its printer is gone only when it sends the finished document.
-  generator.fill = [](TppPage& page, int no) {
-    if (no == 2) env.factory.vanished = true;
+  generator.fill = [this](TppPage& page, int no) {
+    if (no == 2) log.printer_gone = true;
     auto* text = new TppDrawText();
     text->SetText("Page " + std::to_string(no));
     text->SetWidth(20000);
@@ -286,13 +292,13 @@ TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) 
     EXPECT_STREQ(e.what(), "A impressão em \"Card\" falhou: The printer \"Card\" is not installed");
   }
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));
-  EXPECT_TRUE(env.doubles.log->jobs.empty());
+  EXPECT_TRUE(log.jobs.empty());
   EXPECT_FALSE(device.InJob());
   EXPECT_FALSE(device.Printer().Printing());
   EXPECT_EQ(device.Printer().JobId(), 0);
 
   // The printer is back: the same publisher and device print the next job.
-  env.Fresh();
+  Fresh();
   generator.fill = [](TppPage& page, int no) {
     auto* text = new TppDrawText();
     text->SetText("Page " + std::to_string(no));
@@ -302,18 +308,18 @@ TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) 
   };
   Run();
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));
-  EXPECT_EQ(env.doubles.log->jobs.size(), 1u);
+  EXPECT_EQ(log.jobs.size(), 1u);
   EXPECT_FALSE(device.JobCancelled());
 }
 
 TEST_F(PrinterDeviceTest, ARefusedJobLeavesTheDeviceReady) {
-  env.doubles.refuse_jobs = true;
+  log.refuse_jobs = true;
   EXPECT_THROW(Run(), EPrintError);
   EXPECT_FALSE(device.InJob());
   EXPECT_FALSE(device.Printer().Printing());
-  env.Fresh();
+  Fresh();
   Run();
-  EXPECT_EQ(env.doubles.log->jobs.size(), 1u);
+  EXPECT_EQ(log.jobs.size(), 1u);
 }
 
 TEST_F(PrinterDeviceTest, CancellingEndsTheDocumentWithThePagesStarted) {

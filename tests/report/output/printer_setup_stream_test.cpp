@@ -2,16 +2,14 @@
 
 #include <memory>
 
-#include "printer_fakes.h"
 #include "report/base/component.h"
 #include "report/base/errors.h"
 #include "report/base/stream.h"
 #include "report/output/printer_setup.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report {
 namespace {
-
-[[maybe_unused]] auto& fake_printers = doubles::FakePrintersEnvironment::Get();
 
 // Stands for a report: it stores its setup under "PrinterSetup." names.
 class TSetupOwner : public TComponent {
@@ -72,6 +70,7 @@ class PrinterSetupStreamTest : public ::testing::Test {
  protected:
   void SetUp() override { RegisterClass<TSetupOwner>("TSetupOwner"); }
   void TearDown() override { UnregisterClass("TSetupOwner"); }
+  doubles::OfficePrinters printers;
 };
 
 TEST_F(PrinterSetupStreamTest, CardLayoutReadsAndWritesBack) {

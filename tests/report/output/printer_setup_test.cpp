@@ -4,20 +4,23 @@
 
 #include "platform/services.h"
 #include "platform/testing/doubles.h"
-#include "printer_fakes.h"
 #include "report/base/component.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report {
 namespace {
 
-[[maybe_unused]] auto& fake_printers = doubles::FakePrintersEnvironment::Get();
+class PrinterSetupTest : public ::testing::Test {
+ protected:
+  doubles::OfficePrinters printers;
+};
 
 const char* kCr80 = "CR80 2.13 x 3.38 in";
 const char* kLetter = "Letter 8 1/2 x 11 in";
 const char* kA4 = "A4 210 x 297 mm";
 const char* kEnvelope = "Envelope #10 4 18 x 9 1/2";
 
-TEST(PrinterSetupTest, InitialGeometryFollowsTheDecimalSeparator) {
+TEST_F(PrinterSetupTest, InitialGeometryFollowsTheDecimalSeparator) {
   struct Case {
     char separator;
     int32_t width, height;
@@ -40,7 +43,7 @@ TEST(PrinterSetupTest, InitialGeometryFollowsTheDecimalSeparator) {
   }
 }
 
-TEST(PrinterSetupTest, BadValuesAreIgnoredWithoutEvents) {
+TEST_F(PrinterSetupTest, BadValuesAreIgnoredWithoutEvents) {
   TppPrinterSetup setup;
   int changes = 0;
   setup.OnChange = [&](TppPrinterSetup&) { ++changes; };
@@ -56,7 +59,7 @@ TEST(PrinterSetupTest, BadValuesAreIgnoredWithoutEvents) {
   EXPECT_EQ(changes, 1);
 }
 
-TEST(PrinterSetupTest, OrientationExchangesTheSizeOnce) {
+TEST_F(PrinterSetupTest, OrientationExchangesTheSizeOnce) {
   TppPrinterSetup setup;
   int changes = 0;
   setup.OnPageDefChange = [&](TppPrinterSetup&) { ++changes; };
@@ -68,7 +71,7 @@ TEST(PrinterSetupTest, OrientationExchangesTheSizeOnce) {
   EXPECT_EQ(changes, 1);
 }
 
-TEST(PrinterSetupTest, RefusedGeometryChangesNothingButEnvelopesTurnLandscape) {
+TEST_F(PrinterSetupTest, RefusedGeometryChangesNothingButEnvelopesTurnLandscape) {
   TppPrinterSetup setup;
   int proposals = 0;
   setup.OnValidatePageDef = [&](TppPrinterSetup&, const TppPageDef&, bool& accept) {
@@ -89,7 +92,7 @@ TEST(PrinterSetupTest, RefusedGeometryChangesNothingButEnvelopesTurnLandscape) {
   EXPECT_EQ(setup.StoredPaperName(), "Custom");
 }
 
-TEST(PrinterSetupTest, PaperNameTakesThePrintersSize) {
+TEST_F(PrinterSetupTest, PaperNameTakesThePrintersSize) {
   TppPrinterSetup setup;
   setup.SetUnits(utMillimeters);
   setup.SetPaperName(kA4);
@@ -103,7 +106,7 @@ TEST(PrinterSetupTest, PaperNameTakesThePrintersSize) {
   EXPECT_EQ(setup.GetPaperNumber(), 256);
 }
 
-TEST(PrinterSetupTest, PrinterNamesResolveToInstalledPrinters) {
+TEST_F(PrinterSetupTest, PrinterNamesResolveToInstalledPrinters) {
   struct Case {
     const char* given;
     const char* name;
@@ -125,7 +128,7 @@ TEST(PrinterSetupTest, PrinterNamesResolveToInstalledPrinters) {
   }
 }
 
-TEST(PrinterSetupTest, ChangingPrinterKeepsThePaperByNumberOrSize) {
+TEST_F(PrinterSetupTest, ChangingPrinterKeepsThePaperByNumberOrSize) {
   TppPrinterSetup setup;
   setup.SetUnits(utMillimeters);
   setup.SetPaperName(kLetter);
@@ -137,7 +140,7 @@ TEST(PrinterSetupTest, ChangingPrinterKeepsThePaperByNumberOrSize) {
   EXPECT_EQ(setup.StoredPaperName(), kLetter);
 }
 
-TEST(PrinterSetupTest, PaperNameForSizeMatchesWithinOneMillimetre) {
+TEST_F(PrinterSetupTest, PaperNameForSizeMatchesWithinOneMillimetre) {
   TppPrinterSetup setup;
   setup.SetPrinterName("Card");
   setup.SetUnits(utMillimeters);
@@ -153,7 +156,7 @@ TEST(PrinterSetupTest, PaperNameForSizeMatchesWithinOneMillimetre) {
   EXPECT_EQ(setup.PaperNameForSize(54.0f, 85.7f), kCr80);
 }
 
-TEST(PrinterSetupTest, FirstPaperOfTheListIsCheckedAgainstTheSize) {
+TEST_F(PrinterSetupTest, FirstPaperOfTheListIsCheckedAgainstTheSize) {
   TppPrinterSetup setup;
   setup.SetUnits(utMillimeters);
   setup.SetPaperName(kA4);
@@ -170,7 +173,7 @@ TEST(PrinterSetupTest, FirstPaperOfTheListIsCheckedAgainstTheSize) {
   EXPECT_EQ(setup.GetPaperNumber(), 20);
 }
 
-TEST(PrinterSetupTest, UnitsSnapANamedPaperToWholeMillimetres) {
+TEST_F(PrinterSetupTest, UnitsSnapANamedPaperToWholeMillimetres) {
   TppPrinterSetup setup;
   setup.SetPaperName(kLetter);
   int changes = 0;
@@ -182,7 +185,7 @@ TEST(PrinterSetupTest, UnitsSnapANamedPaperToWholeMillimetres) {
   EXPECT_FLOAT_EQ(setup.PaperWidth(), 216.0f);
 }
 
-TEST(PrinterSetupTest, WhileTheOwnerReadsValuesAreStoredPlainly) {
+TEST_F(PrinterSetupTest, WhileTheOwnerReadsValuesAreStoredPlainly) {
   TComponent owner;
   TppPrinterSetup setup(&owner);
   setup.OnChange = [](TppPrinterSetup&) { FAIL() << "event while reading"; };
@@ -209,7 +212,7 @@ TEST(PrinterSetupTest, WhileTheOwnerReadsValuesAreStoredPlainly) {
   EXPECT_EQ(setup.PageDef().mmHeight(), 127000);
 }
 
-TEST(PrinterSetupTest, AssignEqualityAndSamePaper) {
+TEST_F(PrinterSetupTest, AssignEqualityAndSamePaper) {
   TppPrinterSetup a;
   a.SetPrinterName("Card");
   a.SetUnits(utMillimeters);

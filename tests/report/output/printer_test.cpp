@@ -4,28 +4,25 @@
 
 #include <algorithm>
 
-#include "printer_fakes.h"
 #include "report/base/errors.h"
 #include "report/output/printer_list.h"
+#include "tests/support/scoped_printers.h"
 
 namespace parvel::report {
 namespace {
 
 using platform::DeviceSettings;
 
-auto& fakes = doubles::FakePrintersEnvironment::Get();
-
 const char* kCr80 = "CR80 2.13 x 3.38 in";
 const char* kA4 = "A4 210 x 297 mm";
 
 class PrinterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fakes.factory.log.clear();
-    fakes.factory.refuse = false;
-  }
-  const std::vector<std::string>& Log() { return fakes.factory.log; }
+  PrinterTest() { printers.surfaces.log->next_job_id = 42; }
+  const std::vector<std::string>& Log() { return printers.Calls(); }
   bool Logged(const std::string& line) { return std::count(Log().begin(), Log().end(), line) > 0; }
+
+  doubles::OfficePrinters printers;
 };
 
 TEST_F(PrinterTest, SelectsByNameAndFallsBackToScreen) {
@@ -40,14 +37,13 @@ TEST_F(PrinterTest, SelectsByNameAndFallsBackToScreen) {
     EXPECT_NE(printer.Handle(), nullptr) << c.given;
   }
   // A printer whose measuring context cannot be made is marked and replaced by the screen.
-  fakes.factory.failing = {"empty"};
+  printers.spooler.Find("Empty")->fail_surfaces = true;
   TppPrinter printer;
   printer.SetPrinterName("Empty");
   ASSERT_NE(printer.Handle(), nullptr);
   EXPECT_EQ(printer.PrinterName(), "Screen");
   EXPECT_FALSE(PrinterList().GetPrinterInfo("Empty")->Valid());
   EXPECT_EQ(printer.PixelsPerInch(dirVertical), 96);
-  fakes.factory.failing.clear();
 }
 
 TEST_F(PrinterTest, DeviceMetricsGiveTheUnprintableMargins) {
@@ -171,7 +167,7 @@ TEST_F(PrinterTest, CanvasForwardsToTheSurfaceWithTheScaledFont) {
   EXPECT_EQ(canvas.TextExtent("abc"), 30);
   EXPECT_EQ(canvas.TabbedTextExtent("abcd", {}), 40);  // the height in the high bits is dropped
   EXPECT_EQ(canvas.TextMetrics().height, 38);
-  EXPECT_TRUE(Logged("SetFont Arial -38 0"));
+  EXPECT_TRUE(Logged("SetFont Arial -38 w400 c0"));
   EXPECT_EQ(std::count_if(Log().begin(), Log().end(),
                           [](const std::string& l) { return l.rfind("SetFont", 0) == 0; }),
             1);
@@ -200,17 +196,18 @@ TEST_F(PrinterTest, JobRunsThroughBracketsAndSettingsChangeAtTheNextPage) {
   EXPECT_EQ(printer.PageNumber(), 0);
   EXPECT_EQ(printer.JobId(), 42);
   EXPECT_EQ(printer.PrinterName(), "Card");
-  const std::vector<std::string> expected = {"DC card",
+  const std::vector<std::string> expected = {"CreatePrintingContext Card",
                                              "StartDoc Report",
                                              "StartPage",
-                                             "SetFont Arial -38 0",
-                                             "TextOut 10,20 clip 0,0,100,40 Hello",
+                                             "SetFont Arial -38 w400 c0",
+                                             "TextOut 10,20 clip (0,0,100,40) \"Hello\"",
                                              "EndPage",
                                              "Reset orientation 2",
                                              "StartPage",
                                              "EndPage",
                                              "EndDoc"};
-  std::vector<std::string> job(std::find(Log().begin(), Log().end(), "DC card"), Log().end());
+  std::vector<std::string> job(std::find(Log().begin(), Log().end(), "CreatePrintingContext Card"),
+                               Log().end());
   EXPECT_EQ(job, expected);
 }
 
@@ -231,7 +228,7 @@ TEST_F(PrinterTest, JobFailuresAreErrorsAndLeaveThePrinterIdle) {
     printer.SetPrinterName("Card");
     printer.BeginDoc();
     printer.NewPage();
-    fakes.factory.refuse = true;
+    printers.surfaces.log->refuse_jobs = true;
     try {
       printer.EndDoc();
       FAIL() << "a refused job looked sent";
@@ -246,11 +243,9 @@ TEST_F(PrinterTest, JobFailuresAreErrorsAndLeaveThePrinterIdle) {
     TppPrinter printer;
     printer.SetPrinterName("Card");
     ASSERT_NE(printer.Handle(), nullptr);
-    fakes.factory.failing = {"card"};
+    printers.spooler.Find("Card")->fail_surfaces = true;
     EXPECT_THROW(printer.BeginDoc(), EPrintError);
     EXPECT_FALSE(printer.Printing());
-    fakes.factory.failing.clear();
-    PrinterList().GetPrinterInfo("Card")->SetValid(true);
   }
 }
 

@@ -24,8 +24,6 @@ namespace {
 using doubles::BuildCard;
 using doubles::CardLabelAt;
 
-auto& printers = doubles::CardPrinterEnvironment::Get();
-
 platform::doubles::MessageBoxDouble& Boxes() {
   return dynamic_cast<platform::doubles::MessageBoxDouble&>(platform::Get<platform::MessageBoxes>());
 }
@@ -37,8 +35,6 @@ class ProducerTest : public ::testing::Test {
   ProducerTest() : engine(doubles::InstallEngine(card)) {
     BuildCard(card);
     card.PrinterSetup().SetPrinterName("Card");
-    printers.surfaces.log->calls.clear();
-    printers.surfaces.log->jobs.clear();
     Boxes().boxes.clear();
     listener.SetEventMask({0, 1, 3, 7, 8, 70, 71, 89});
     listener.OnEventReceived = [this](TppCommunicator*, TppCommunicator*, int id, TraParamList*) {
@@ -54,15 +50,10 @@ class ProducerTest : public ::testing::Test {
   }
   ~ProducerTest() override { card.RemoveEventListener(&listener); }
 
-  std::vector<std::string> Calls(const std::string& kind) const {
-    std::vector<std::string> out;
-    for (const std::string& c : printers.surfaces.log->calls) {
-      if (c.rfind(kind, 0) == 0) out.push_back(c);
-    }
-    return out;
-  }
+  std::vector<std::string> Calls(const std::string& kind) const { return printers.CallsOf(kind); }
   const std::vector<std::string>& Jobs() const { return printers.surfaces.log->jobs; }
 
+  parvel::doubles::OneCardPrinter printers;  // before the report, which points into its list
   TppReport card;
   doubles::OnePageEngine& engine;
   TppCommunicator listener;
@@ -112,11 +103,11 @@ TEST_F(ProducerTest, UnusablePrinterShowsTheWarningAndPrintsNothing) {
   } cases[] = {
       // Marked as not valid, and the spooler does not have it back yet.
       {"printer marked as not valid",
-       [] {
+       [this] {
          PrinterList().GetPrinterInfo("Card")->SetValid(false);
          printers.spooler.printers[0].entry.device = "Gone";
        }},
-      {"no context can be made", [] { printers.spooler.printers[0].fail_surfaces = true; }},
+      {"no context can be made", [this] { printers.spooler.printers[0].fail_surfaces = true; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
