@@ -40,8 +40,7 @@ TEST(DrawTextTest, AlignmentAndTextAlignmentMoveTogether) {
 TEST(DrawTextTest, AssignCopiesAllButThePage) {
   TppPage page;
   TppPublisher band;  // any communicator serves as the source band
-  auto* source = new TppDrawText();
-  source->SetPage(&page);
+  auto* source = &page.Add(std::make_unique<TppDrawText>());
   source->SetSourceBand(&band);
   source->SetLeft(1);
   source->SetTop(2);
@@ -126,14 +125,13 @@ TEST(DrawTextTest, PagesOfCommandsStreamByClassName) {
   TppPage page;
   page.SetAbsolutePageNo(2);
   page.SetLastPage(true);
-  auto* text = new TppDrawText();
+  auto* text = &page.Add(std::make_unique<TppDrawText>());
   text->SetText("It's");
   text->SetLeft(8731);
   text->SetTextAlignment(taRightJustified);
   text->SetFont(TppFont("Arial Black", 9, {fsBold, fsUnderline}, clRed));
   text->SetWrappedText({"a", "b$\xC2\xB6"});
-  text->SetPage(&page);
-  (new TppDrawBarCode())->SetPage(&page);
+  page.Add(std::make_unique<TppDrawBarCode>());
 
   const std::string stream = WriteComponentText(page);
   std::unique_ptr<TComponent> read = ReadComponentText(stream);

@@ -2,6 +2,7 @@
 // What the page, publisher and device tests share: a card setup and a generator that plays the
 // engine's part.
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "report/output/draw_command.h"
@@ -32,14 +33,13 @@ class PageGenerator {
   report::TppPrinterSetup* setup = nullptr;  // copied into every page when set
   // Adds the commands of page `no`; by default one text "Page n" at (8731, 2000).
   std::function<void(report::TppPage& page, int no)> fill = [](report::TppPage& page, int no) {
-    auto* text = new report::TppDrawText();
+    auto* text = &page.Add(std::make_unique<report::TppDrawText>());
     text->SetLeft(8731);
     text->SetTop(2000);
     text->SetWidth(20000);
     text->SetHeight(5000);
     text->SetText("Page " + std::to_string(no));
     text->SetTransparent(true);
-    text->SetPage(&page);
   };
 
  private:

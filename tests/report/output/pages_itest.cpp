@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "platform/services.h"
@@ -31,7 +32,7 @@ constexpr double kTolerance = 0.2 * kPointsPerMm;
 
 void AddText(TppPage& page, const std::string& text, int32_t left, int32_t top, int32_t width,
              TppTextAlignment alignment, bool auto_size) {
-  auto* command = new TppDrawText();
+  auto* command = &page.Add(std::make_unique<TppDrawText>());
   command->SetText(text);
   command->SetLeft(left);
   command->SetTop(top);
@@ -41,7 +42,6 @@ void AddText(TppPage& page, const std::string& text, int32_t left, int32_t top, 
   command->SetTransparent(true);
   command->SetTextAlignment(alignment);
   command->SetAutoSize(auto_size);
-  command->SetPage(&page);
 }
 
 // How many dark pixels a 300 dpi grey rendering of page `no` has inside a box given in

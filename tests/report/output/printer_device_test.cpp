@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "platform/testing/doubles.h"
 #include "report/base/errors.h"
 #include "report/base/stream.h"
@@ -129,14 +131,13 @@ TEST_F(PrinterDeviceTest, PrintsEveryPageInOneDocument) {
 TEST_F(PrinterDeviceTest, DeviceRectangleComesFromTheSummedThousandths) {
   TppDrawText* text = nullptr;
   generator.fill = [&](TppPage& page, int) {
-    text = new TppDrawText();
+    text = &page.Add(std::make_unique<TppDrawText>());
     text->SetLeft(8731);
     text->SetTop(8772);
     text->SetWidth(8800);
     text->SetHeight(8772);
     text->SetText("x");
     text->SetTransparent(true);
-    text->SetPage(&page);
   };
   Run();
   ASSERT_NE(text, nullptr);
@@ -222,7 +223,7 @@ TEST_F(PrinterDeviceTest, UnfinishedPagesOnlyShowAStatus) {
   TppPage page;
   page.SetPrinterSetup(&setup);
   page.SetAbsolutePageNo(1);
-  (new TppDrawText())->SetPage(&page);
+  page.Add(std::make_unique<TppDrawText>());
   page.SetCalculation(true);
   publisher.ReceivePage(page);
   page.SetCalculation(false);
@@ -252,20 +253,20 @@ TEST_F(PrinterDeviceTest, StatusTextsNameThePageAndThePrinter) {
 
 TEST_F(PrinterDeviceTest, CommandsBeyondThePaperOrOfUnknownKindAreSkipped) {
   generator.fill = [](TppPage& page, int) {
-    auto add = [&](TppDrawCommand* command, int32_t left, int32_t top, const char* text) {
+    auto add = [&](std::unique_ptr<TppDrawCommand> made, int32_t left, int32_t top, const char* text) {
+      TppDrawCommand* command = &page.Add(std::move(made));
       command->SetLeft(left);
       command->SetTop(top);
       command->SetWidth(10000);
       command->SetHeight(10000);
       if (auto* t = dynamic_cast<TppDrawText*>(command)) t->SetText(text);
-      command->SetPage(&page);
     };
-    add(new TppDrawText(), 1000, 90000, "below");
-    add(new TppDrawText(), 60000, 1000, "right");
-    add(new TppDrawSticker(), 1000, 1000, "");
-    add(new TppDrawBarCode(), 1000, 1000, "");
-    add(new TppDrawText(), 50000, 80000, "overhanging");
-    add(new TppDrawCalc(), 53975, 85725, "corner");
+    add(std::make_unique<TppDrawText>(), 1000, 90000, "below");
+    add(std::make_unique<TppDrawText>(), 60000, 1000, "right");
+    add(std::make_unique<TppDrawSticker>(), 1000, 1000, "");
+    add(std::make_unique<TppDrawBarCode>(), 1000, 1000, "");
+    add(std::make_unique<TppDrawText>(), 50000, 80000, "overhanging");
+    add(std::make_unique<TppDrawCalc>(), 53975, 85725, "corner");
   };
   Run();
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"overhanging", "corner", "overhanging", "corner"}));
@@ -279,11 +280,10 @@ TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) 
   // A real surface learns that its printer is gone only when it sends the finished document.
   generator.fill = [this](TppPage& page, int no) {
     if (no == 2) log.printer_gone = true;
-    auto* text = new TppDrawText();
+    auto* text = &page.Add(std::make_unique<TppDrawText>());
     text->SetText("Page " + std::to_string(no));
     text->SetWidth(20000);
     text->SetHeight(5000);
-    text->SetPage(&page);
   };
   try {
     Run();
@@ -300,11 +300,10 @@ TEST_F(PrinterDeviceTest, APrinterThatGoesBeforeTheJobIsSentFailsTheJobClearly) 
   // The printer is back: the same publisher and device print the next job.
   Fresh();
   generator.fill = [](TppPage& page, int no) {
-    auto* text = new TppDrawText();
+    auto* text = &page.Add(std::make_unique<TppDrawText>());
     text->SetText("Page " + std::to_string(no));
     text->SetWidth(20000);
     text->SetHeight(5000);
-    text->SetPage(&page);
   };
   Run();
   EXPECT_EQ(Drawn(), (std::vector<std::string>{"Page 1", "Page 2"}));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "report/base/errors.h"
 #include "report/output/device.h"
 #include "report/output/draw_command.h"
@@ -49,9 +51,8 @@ void RunJob(TppPublisher& publisher) {
 
 TEST(PageTest, OwnsItsCommandsInDrawingOrder) {
   TppPage page;
-  auto* first = new TppDrawText();
+  auto* first = &page.Add(std::make_unique<TppDrawText>());
   auto* second = new TppDrawShape();
-  first->SetPage(&page);
   page.AddDrawCommand(second);
   ASSERT_EQ(page.DrawCommandCount(), 2);
   EXPECT_EQ(page.DrawCommands(0), first);
@@ -69,7 +70,7 @@ TEST(PageTest, ACommandMovesBetweenPagesAndOwners) {
   TComponent label;
   TppPage one;
   TppPage two;
-  auto* text = new TppDrawText(&label);
+  auto* text = &label.Add(std::make_unique<TppDrawText>());
   text->SetClickable(true);
   text->SetPage(&one);
   EXPECT_EQ(text->Owner(), &one);
@@ -90,7 +91,7 @@ TEST(PageTest, ACommandMovesBetweenPagesAndOwners) {
 
 TEST(PageTest, OnlyOneOutlineCommandPerPage) {
   TppPage page;
-  (new TppOutlineDrawCommand())->SetPage(&page);
+  page.Add(std::make_unique<TppOutlineDrawCommand>());
   auto second = std::make_unique<TppOutlineDrawCommand>();
   try {
     page.AddDrawCommand(second.get());
@@ -100,6 +101,12 @@ TEST(PageTest, OnlyOneOutlineCommandPerPage) {
   }
   EXPECT_EQ(page.DrawCommandCount(), 1);
   EXPECT_EQ(second->Page(), nullptr);
+  // Handed over, a refused command is freed with the refusal.
+  auto third = std::make_unique<TppOutlineDrawCommand>();
+  const std::weak_ptr<const void> alive = third->Liveness();
+  EXPECT_THROW(page.Add(std::move(third)), EOutlineError);
+  EXPECT_TRUE(alive.expired());
+  EXPECT_EQ(page.DrawCommandCount(), 1);
 }
 
 TEST(PageTest, AssignCopiesCommandsClassByClass) {
@@ -109,15 +116,14 @@ TEST(PageTest, AssignCopiesCommandsClassByClass) {
   source.SetFinal(true);
   source.SetDocumentName("Cards");
   source.PrinterSetup().SetCopies(4);
-  auto* text = new TppDrawText();
+  auto* text = &source.Add(std::make_unique<TppDrawText>());
   text->SetText("Label1");
   text->SetLeft(1852);
-  text->SetPage(&source);
-  (new TppDrawLine())->SetPage(&source);
-  (new TppDrawVar())->SetPage(&source);
+  source.Add(std::make_unique<TppDrawLine>());
+  source.Add(std::make_unique<TppDrawVar>());
 
   TppPage copy;
-  (new TppDrawShape())->SetPage(&copy);  // freed by the copy
+  copy.Add(std::make_unique<TppDrawShape>());  // freed by the copy
   copy.Assign(source);
   EXPECT_EQ(copy.AbsolutePageNo(), 3);
   EXPECT_EQ(copy.AbsolutePageCount(), 7);
@@ -145,7 +151,7 @@ TEST(PageTest, ClearKeepsColourAndSetup) {
   page.SetLastPage(true);
   page.SetFinal(true);
   page.SetDocumentName("x");
-  (new TppDrawText())->SetPage(&page);
+  page.Add(std::make_unique<TppDrawText>());
   page.Clear();
   EXPECT_EQ(page.DrawCommandCount(), 0);
   EXPECT_EQ(page.AbsolutePageNo(), 0);
