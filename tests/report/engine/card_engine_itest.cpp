@@ -14,31 +14,22 @@
 #include "report/output/printer_list.h"
 #include "tests/report/model/model_doubles.h"
 #include "tests/support/cups_server.h"
+#include "tests/support/cups_tests.h"
 
 namespace parvel::report {
 namespace {
 
+using parvel::doubles::CardJobIds;
 using parvel::doubles::CupsEnvironment;
-using parvel::doubles::kPointsPerMm;
+using parvel::doubles::kPrintTolerance;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
 using parvel::doubles::Points;
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
-
-constexpr double kTolerance = 0.2 * kPointsPerMm;
-
-std::vector<int> JobIds() { return CupsEnvironment::Server().JobIds("cards"); }
+using parvel::doubles::UseCardQueue;
 
 class EngineCard : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static bool ready = false;
-    if (ready) return;
-    ready = true;
-    CupsEnvironment::Server().AddQueue("cards", "card_cr80.ppd");
-    PrinterList();
-  }
+  static void SetUpTestSuite() { UseCardQueue(); }
 
   EngineCard() {
     doubles::BuildCard(card, "cards");
@@ -48,9 +39,9 @@ class EngineCard : public ::testing::Test {
   }
 
   std::vector<PdfPage> PrintCard() {
-    const std::vector<int> before = JobIds();
+    const std::vector<int> before = CardJobIds();
     card.Print();
-    const std::vector<int> after = JobIds();
+    const std::vector<int> after = CardJobIds();
     if (after.size() != before.size() + 1) {
       ADD_FAILURE() << "jobs before " << before.size() << ", after " << after.size();
       return {};
@@ -74,14 +65,14 @@ TEST_F(EngineCard, TwoCardsInARowEachOnePageWithItsOwnTexts) {
   doubles::CardLabelAt(card, 3).SetTop(30);
   std::vector<PdfPage> pages = PrintCard();
   ASSERT_EQ(pages.size(), 1u);
-  EXPECT_NEAR(pages[0].width, Points(85700), kTolerance);
-  EXPECT_NEAR(pages[0].height, Points(54000), kTolerance);
+  EXPECT_NEAR(pages[0].width, Points(85700), kPrintTolerance);
+  EXPECT_NEAR(pages[0].height, Points(54000), kPrintTolerance);
   const PdfWord* first = pages[0].Find("CARDONE");
   const PdfWord* fourth = pages[0].Find("CARDFOUR");
   ASSERT_NE(first, nullptr);
   ASSERT_NE(fourth, nullptr);
-  EXPECT_NEAR(first->x_min, Points(50000), kTolerance);
-  EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kTolerance);
+  EXPECT_NEAR(first->x_min, Points(50000), kPrintTolerance);
+  EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kPrintTolerance);
   for (const std::string& line : lines) EXPECT_NE(pages[0].Find(line), nullptr) << line;
 
   lines = {"SECOND1", "SECOND2", "SECOND3", "SECOND4", "SECOND5", "SECOND6", "SECOND7", "SECOND8"};
@@ -94,7 +85,7 @@ TEST_F(EngineCard, TwoCardsInARowEachOnePageWithItsOwnTexts) {
 
 TEST_F(EngineCard, AFailureInGenerationIsAPrintErrorAndTheNextPrintWorks) {
   card.GetBand(btDetail)->BeforeGenerate = [](TComponent&) { throw EDataError("campo ausente"); };
-  const std::vector<int> jobs = JobIds();
+  const std::vector<int> jobs = CardJobIds();
   try {
     card.Print();
     FAIL() << "no error";
@@ -103,7 +94,7 @@ TEST_F(EngineCard, AFailureInGenerationIsAPrintErrorAndTheNextPrintWorks) {
     EXPECT_EQ(message.rfind("Nao foi possível gerar o relatório.", 0), 0u) << message;
     EXPECT_TRUE(message.ends_with("campo ausente")) << message;
   }
-  EXPECT_EQ(JobIds(), jobs);
+  EXPECT_EQ(CardJobIds(), jobs);
   card.GetBand(btDetail)->BeforeGenerate = nullptr;
   const std::vector<PdfPage> pages = PrintCard();
   ASSERT_EQ(pages.size(), 1u);

@@ -15,20 +15,19 @@
 #include "tests/report/output/pages_doubles.h"
 #include "tests/support/card_setup.h"
 #include "tests/support/cups_server.h"
+#include "tests/support/cups_tests.h"
 
 namespace parvel::report {
 namespace {
 
 using parvel::doubles::CupsEnvironment;
 using parvel::doubles::kPointsPerMm;
+using parvel::doubles::kPrintTolerance;
 using parvel::doubles::PageGenerator;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
 using parvel::doubles::Points;
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
-
-constexpr double kTolerance = 0.2 * kPointsPerMm;
+using parvel::doubles::UseCardQueue;
 
 void AddText(TppPage& page, const std::string& text, int32_t left, int32_t top, int32_t width,
              TppTextAlignment alignment, bool auto_size) {
@@ -76,13 +75,7 @@ int DarkPixels(const std::filesystem::path& pdf, int no, int32_t left, int32_t t
 
 class PagesOnCups : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static bool ready = false;
-    if (ready) return;
-    ready = true;
-    CupsEnvironment::Server().AddQueue("cards", "card_cr80.ppd");
-    PrinterList();  // from the spooler the platform installed
-  }
+  static void SetUpTestSuite() { UseCardQueue(); }
 
   PagesOnCups() {
     parvel::doubles::SetUpCard(setup, "cards");
@@ -132,26 +125,26 @@ TEST_F(PagesOnCups, TextsLandWhereTheirThousandthsSay) {
   const std::vector<PdfPage> pages = Print(1, true);
   ASSERT_EQ(pages.size(), 2u);
   const PdfPage& page = pages[0];
-  EXPECT_NEAR(page.width, 85.7 * kPointsPerMm, kTolerance);
+  EXPECT_NEAR(page.width, 85.7 * kPointsPerMm, kPrintTolerance);
 
   const PdfWord* left = page.Find("ONE");
   ASSERT_NE(left, nullptr);
-  EXPECT_NEAR(left->x_min, Points(5000), kTolerance);
-  EXPECT_NEAR(left->y_min, Points(5000), kTolerance);
+  EXPECT_NEAR(left->x_min, Points(5000), kPrintTolerance);
+  EXPECT_NEAR(left->y_min, Points(5000), kPrintTolerance);
 
   const PdfWord* right = page.Find("RIGHT");
   ASSERT_NE(right, nullptr);
-  EXPECT_NEAR(right->x_max, Points(80000), kTolerance);  // ends at the right edge
-  EXPECT_NEAR(right->y_min, Points(15000), kTolerance);
+  EXPECT_NEAR(right->x_max, Points(80000), kPrintTolerance);  // ends at the right edge
+  EXPECT_NEAR(right->y_min, Points(15000), kPrintTolerance);
 
   const PdfWord* middle = page.Find("MIDDLE");
   ASSERT_NE(middle, nullptr);
-  EXPECT_NEAR((middle->x_min + middle->x_max) / 2, Points(40000), kTolerance);
-  EXPECT_NEAR(middle->y_min, Points(25000), kTolerance);
+  EXPECT_NEAR((middle->x_min + middle->x_max) / 2, Points(40000), kPrintTolerance);
+  EXPECT_NEAR(middle->y_min, Points(25000), kPrintTolerance);
 
   const PdfWord* clipped = page.Find("CLIPPEDCLIPPEDCLIPPED");
   ASSERT_NE(clipped, nullptr);
-  EXPECT_NEAR(clipped->x_min, Points(5000), kTolerance);
+  EXPECT_NEAR(clipped->x_min, Points(5000), kPrintTolerance);
   const std::filesystem::path pdf = CupsEnvironment::Server().OutputOf("cards");
   EXPECT_GT(DarkPixels(pdf, 1, 5000, 38000, 15000, 43000), 0);
   // Nothing of it shows beyond its box (a pixel of antialiasing aside).

@@ -14,31 +14,22 @@
 #include "report/output/printer_list.h"
 #include "tests/report/model/model_doubles.h"
 #include "tests/support/cups_server.h"
+#include "tests/support/cups_tests.h"
 
 namespace parvel::report {
 namespace {
 
+using parvel::doubles::CardJobIds;
 using parvel::doubles::CupsEnvironment;
-using parvel::doubles::kPointsPerMm;
+using parvel::doubles::kPrintTolerance;
 using parvel::doubles::PdfPage;
 using parvel::doubles::PdfWord;
 using parvel::doubles::Points;
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CupsEnvironment);
-
-constexpr double kTolerance = 0.2 * kPointsPerMm;
-
-std::vector<int> JobIds() { return CupsEnvironment::Server().JobIds("cards"); }
+using parvel::doubles::UseCardQueue;
 
 class CardPrint : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static bool ready = false;
-    if (ready) return;
-    ready = true;
-    CupsEnvironment::Server().AddQueue("cards", "card_cr80.ppd");
-    PrinterList();  // built now, with the card queue, from the spooler the platform installed
-  }
+  static void SetUpTestSuite() { UseCardQueue(); }
 
   CardPrint() : engine(doubles::InstallEngine(card)) {
     doubles::BuildCard(card, "cards");
@@ -58,9 +49,9 @@ class CardPrint : public ::testing::Test {
 
   // Prints and answers the pages of the new job's PDF; none when no job came.
   std::vector<PdfPage> PrintCard() {
-    const std::vector<int> before = JobIds();
+    const std::vector<int> before = CardJobIds();
     card.Print();
-    const std::vector<int> after = JobIds();
+    const std::vector<int> after = CardJobIds();
     if (after.size() == before.size()) return {};
     parvel::doubles::JobRecord record = CupsEnvironment::Server().WaitForJob(after.back());
     EXPECT_EQ(record.state, 9) << record.attributes["job-state-reasons"];
@@ -90,16 +81,16 @@ TEST_F(CardPrint, OneCardWithItsEventsAndTextsWhereTheLabelsSay) {
   EXPECT_EQ(log, (std::vector<std::string>{"BeforePrint", "70", "1", "0", "AfterPrint", "OnPrintingComplete",
                                            "71", "89"}));
   EXPECT_EQ(engine.pages, 1);
-  EXPECT_NEAR(pages[0].width, Points(85700), kTolerance);
-  EXPECT_NEAR(pages[0].height, Points(54000), kTolerance);
+  EXPECT_NEAR(pages[0].width, Points(85700), kPrintTolerance);
+  EXPECT_NEAR(pages[0].height, Points(54000), kPrintTolerance);
   for (const std::string& line : lines) EXPECT_NE(pages[0].Find(line), nullptr) << line;
 
   const PdfWord* first = pages[0].Find("CARDONE");
   ASSERT_NE(first, nullptr);
-  EXPECT_NEAR(first->x_min, Points(50000), kTolerance);  // begins at LEFT1
+  EXPECT_NEAR(first->x_min, Points(50000), kPrintTolerance);  // begins at LEFT1
   const PdfWord* fourth = pages[0].Find("CARDFOUR");
   ASSERT_NE(fourth, nullptr);
-  EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kTolerance);  // ends 11.906 mm right of LEFT4
+  EXPECT_NEAR(fourth->x_max, Points(50000 + 11906), kPrintTolerance);  // ends 11.906 mm right of LEFT4
   EXPECT_LT(first->y_min, fourth->y_min);
 
   EXPECT_TRUE(card.PrinterSetup().IsEqual(before));
@@ -115,12 +106,12 @@ TEST_F(CardPrint, PrinterThatIsNotThereWarnsOnceAndSendsNoJob) {
   bool before_print = false;
   missing.BeforePrint = [&](TComponent&) { before_print = true; };
 
-  const std::vector<int> jobs = JobIds();
+  const std::vector<int> jobs = CardJobIds();
   ::testing::internal::CaptureStderr();
   missing.Print();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "Warning: " + LoadLanguageString(1020) + "\n");
-  EXPECT_EQ(JobIds(), jobs);
+  EXPECT_EQ(CardJobIds(), jobs);
   EXPECT_FALSE(before_print);
   EXPECT_TRUE(missing.PrinterRefused());
   EXPECT_EQ(missing.PrinterDevice(), nullptr);
@@ -131,9 +122,9 @@ TEST_F(CardPrint, FailureInBeforePrintLeavesNoJobAndTheNextPrintWorks) {
     log.push_back("BeforePrint");
     throw std::out_of_range("List index out of bounds (5)");
   };
-  const std::vector<int> jobs = JobIds();
+  const std::vector<int> jobs = CardJobIds();
   EXPECT_THROW(card.Print(), std::out_of_range);
-  EXPECT_EQ(JobIds(), jobs);
+  EXPECT_EQ(CardJobIds(), jobs);
   EXPECT_EQ(log, (std::vector<std::string>{"BeforePrint", "AfterPrint", "OnPrintingComplete", "89"}));
   EXPECT_EQ(card.PrinterDevice(), nullptr);
 
@@ -166,8 +157,8 @@ TEST_F(CardPrint, AutoSizedWidthMatchesThePrintedText) {
       right = std::max(right, word.x_max);
     }
     ASSERT_LT(left, right);
-    EXPECT_NEAR(left, Points(10000), kTolerance);
-    EXPECT_NEAR(right - left, Points(width), kTolerance);
+    EXPECT_NEAR(left, Points(10000), kPrintTolerance);
+    EXPECT_NEAR(right - left, Points(width), kPrintTolerance);
   }
 }
 
