@@ -6,7 +6,6 @@
 
 #include "platform/paper_table.h"
 #include "platform/services.h"
-#include "platform/text.h"
 #include "report/base/units.h"
 
 namespace parvel::report {
