@@ -56,8 +56,8 @@ struct SurfaceMetrics {
 // its portrait top margin becomes its left one.
 inline PaperArea OrientedPaper(PaperArea portrait, const DeviceSettings& settings) {
   if (!settings.Landscape()) return portrait;
-  return PaperArea{portrait.height, portrait.width,  portrait.top,
-                   portrait.right,  portrait.bottom, portrait.left};
+  return PaperArea{portrait.height_um, portrait.width_um,  portrait.top_um,
+                   portrait.right_um,  portrait.bottom_um, portrait.left_um};
 }
 
 // A paper in device pixels at a resolution; a driver that names none prints at 300 dpi.
@@ -68,12 +68,12 @@ inline SurfaceMetrics PaperMetrics(const PaperArea& oriented, int dpi_x, int dpi
   SurfaceMetrics m;
   m.dpi_x = dpi_x > 0 ? dpi_x : 300;
   m.dpi_y = dpi_y > 0 ? dpi_y : 300;
-  m.physical_width = pixels(oriented.width, m.dpi_x);
-  m.physical_height = pixels(oriented.height, m.dpi_y);
-  m.offset_x = pixels(oriented.left, m.dpi_x);
-  m.offset_y = pixels(oriented.top, m.dpi_y);
-  m.printable_width = m.physical_width - m.offset_x - pixels(oriented.right, m.dpi_x);
-  m.printable_height = m.physical_height - m.offset_y - pixels(oriented.bottom, m.dpi_y);
+  m.physical_width = pixels(oriented.width_um, m.dpi_x);
+  m.physical_height = pixels(oriented.height_um, m.dpi_y);
+  m.offset_x = pixels(oriented.left_um, m.dpi_x);
+  m.offset_y = pixels(oriented.top_um, m.dpi_y);
+  m.printable_width = m.physical_width - m.offset_x - pixels(oriented.right_um, m.dpi_x);
+  m.printable_height = m.physical_height - m.offset_y - pixels(oriented.bottom_um, m.dpi_y);
   return m;
 }
 

@@ -38,28 +38,64 @@ struct PrinterEntry {
 
 // One paper's sheet and unprintable margins in thousandths of a millimetre, portrait terms.
 struct PaperArea {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t right = 0;
-  int32_t bottom = 0;
+  int32_t width_um = 0;
+  int32_t height_um = 0;
+  int32_t left_um = 0;
+  int32_t top_um = 0;
+  int32_t right_um = 0;
+  int32_t bottom_um = 0;
 };
 
-// What a driver reports, before any normalisation. The paper lists share positions;
-// sizes are tenths of a millimetre in portrait terms (width, height).
+// A sheet's size in tenths of a millimetre, portrait terms.
+struct PaperSize {
+  int32_t width_tenths_mm = 0;
+  int32_t height_tenths_mm = 0;
+  bool operator==(const PaperSize&) const = default;
+};
+
+// One paper as the driver reports it. A driver may leave out a paper's name or size; the engine
+// then takes them from the platform's paper table.
+struct PaperRecord {
+  std::string name;  // empty when the driver names none
+  std::string key;   // the spooler's keyword, sent with a job; empty for a size of its own
+  uint16_t number = 0;
+  std::optional<PaperSize> size;
+  std::optional<PaperArea> area;  // where known
+};
+
+struct BinRecord {
+  std::string name;  // empty when the driver names none
+  std::string key;   // the spooler's keyword, sent with a job
+  uint16_t number = 0;
+};
+
+// What a driver reports, before any normalisation.
 struct PrinterCapabilities {
-  std::vector<std::string> paper_names;
-  std::vector<uint16_t> papers;
-  std::vector<std::pair<int32_t, int32_t>> paper_sizes;
-  std::vector<PaperArea> paper_areas;  // same positions as `papers`, where known
-  std::vector<std::string> bin_names;
-  std::vector<uint16_t> bins;
+  std::vector<PaperRecord> papers;
+  std::vector<BinRecord> bins;
   int copies_max = 1;
   bool color = false;
   int dpi_x = 0;  // default resolution; 0 when the driver names none
   int dpi_y = 0;
+
+  // The position of paper or bin `number`, or -1.
+  int PaperAt(uint16_t number) const;
+  int BinAt(uint16_t number) const;
 };
+
+inline int PrinterCapabilities::PaperAt(uint16_t number) const {
+  for (size_t i = 0; i < papers.size(); ++i) {
+    if (papers[i].number == number) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+inline int PrinterCapabilities::BinAt(uint16_t number) const {
+  for (size_t i = 0; i < bins.size(); ++i) {
+    if (bins[i].number == number) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 // The driver's settings record: which fields are set, and their values.
 struct DeviceSettings {

@@ -133,8 +133,8 @@ int32_t PointsToMicrons(double points) { return static_cast<int32_t>(std::lround
 // Sheets are kept in portrait terms; a sheet declared wider than high is turned a quarter to
 // the left, so its left margin becomes the portrait top.
 PaperArea Portrait(PaperArea a) {
-  if (a.width <= a.height) return a;
-  return PaperArea{a.height, a.width, a.bottom, a.left, a.top, a.right};
+  if (a.width_um <= a.height_um) return a;
+  return PaperArea{a.height_um, a.width_um, a.bottom_um, a.left_um, a.top_um, a.right_um};
 }
 
 void ParseResolution(const char* text, int& x, int& y) {
@@ -157,31 +157,24 @@ std::string SizeName(int32_t width, int32_t height) {
 void AddPaper(CupsSpooler::Detail& d, std::vector<PaperIdentity>& ids, const std::string& name,
               const std::string& key, std::string variant, PaperArea area) {
   area = Portrait(area);
-  PrinterCapabilities& caps = d.capabilities;
-  caps.paper_names.push_back(name);
-  const int32_t width = static_cast<int32_t>(std::lround(area.width / 100.0));
-  const int32_t height = static_cast<int32_t>(std::lround(area.height / 100.0));
-  caps.paper_sizes.emplace_back(width, height);
-  caps.paper_areas.push_back(area);
-  caps.papers.push_back(0);
-  d.media_keys.push_back(key);
+  const int32_t width = static_cast<int32_t>(std::lround(area.width_um / 100.0));
+  const int32_t height = static_cast<int32_t>(std::lround(area.height_um / 100.0));
+  d.capabilities.papers.push_back(PaperRecord{name, key, 0, PaperSize{width, height}, area});
   d.variants.push_back(variant);
-  ids.push_back(PaperIdentity{width, height, SizeName(area.width, area.height), std::move(variant), key});
+  ids.push_back(
+      PaperIdentity{width, height, SizeName(area.width_um, area.height_um), std::move(variant), key});
 }
 
 void NumberPapers(CupsSpooler::Detail& d, const std::vector<PaperIdentity>& ids) {
   std::vector<uint16_t> numbers = linux_os::NumberPapers(ids);
-  for (size_t i = 0; i < numbers.size(); ++i) d.capabilities.papers[i] = numbers[i];
+  for (size_t i = 0; i < numbers.size(); ++i) d.capabilities.papers[i].number = numbers[i];
 }
 
 void AddBins(CupsSpooler::Detail& d, const std::vector<std::string>& keys,
              const std::vector<std::string>& names) {
   std::vector<uint16_t> numbers = NumberBins(keys);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    d.capabilities.bins.push_back(numbers[i]);
-    d.capabilities.bin_names.push_back(names[i]);
-    d.source_keys.push_back(keys[i]);
-  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    d.capabilities.bins.push_back(BinRecord{names[i], keys[i], numbers[i]});
 }
 
 std::vector<std::string> Strings(ipp_attribute_t* attr) {
@@ -219,18 +212,14 @@ void ReadFromPpd(ppd_file_t* ppd, http_t* http, cups_dest_t* dest, cups_dinfo_t*
     // ("A4", "A4.Fullbleed") apart, where a size would name either.
     if (ppd_choice_t* marked = page_size ? ppdFindMarkedChoice(ppd, "PageSize") : nullptr;
         marked && std::strcmp(marked->choice, s.name) == 0) {
-      d.default_paper = static_cast<int>(d.media_keys.size());
+      d.default_paper = static_cast<int>(d.capabilities.papers.size());
     }
     AddPaper(d, ids, name, s.name, VariantOf(s.name, true), area);
   }
   NumberPapers(d, ids);
   d.custom_sizes = ppd->variable_sizes != 0;
   if (ppd->variable_sizes) {
-    d.capabilities.paper_names.emplace_back("Custom");
-    d.capabilities.papers.push_back(256);
-    d.capabilities.paper_sizes.emplace_back(0, 0);
-    d.capabilities.paper_areas.push_back(PaperArea{});
-    d.media_keys.emplace_back();
+    d.capabilities.papers.push_back(PaperRecord{"Custom", std::string(), 256, PaperSize{}, PaperArea{}});
     d.variants.emplace_back();
   }
 
@@ -362,27 +351,23 @@ std::string CustomMediaKeyword(int width_tenths, int length_tenths) {
 
 CupsSpooler::PaperChoice CupsSpooler::Detail::Choose(const DeviceSettings& s) const {
   const PrinterCapabilities& caps = capabilities;
-  auto listed = [&](size_t i) {
-    PaperArea area = i < caps.paper_areas.size() ? caps.paper_areas[i] : PaperArea{};
-    return area.width > 0 && area.height > 0;
-  };
-  auto paper = [&](size_t i) { return PaperChoice{caps.paper_areas[i], media_keys[i]}; };
+  auto area = [&](size_t i) { return caps.papers[i].area.value_or(PaperArea{}); };
+  auto listed = [&](size_t i) { return area(i).width_um > 0 && area(i).height_um > 0; };
+  auto paper = [&](size_t i) { return PaperChoice{area(i), caps.papers[i].key}; };
   auto fallback = [&]() {
     // The queue's own default paper, and no media option: the queue then uses it too.
     if (default_paper >= 0 && listed(static_cast<size_t>(default_paper))) {
-      return PaperChoice{caps.paper_areas[static_cast<size_t>(default_paper)], std::string()};
+      return PaperChoice{area(static_cast<size_t>(default_paper)), std::string()};
     }
     for (size_t i = 0; i < caps.papers.size(); ++i) {
-      if (listed(i)) return PaperChoice{caps.paper_areas[i], std::string()};
+      if (listed(i)) return PaperChoice{area(i), std::string()};
     }
     return PaperChoice{PaperArea{215900, 279400, 0, 0, 0, 0}, std::string()};  // a queue naming no paper
   };
   const bool sized = s.HasOwnSize();
   if (s.Has(DeviceSettings::fmPaperSize) && !s.IsCustomPaper()) {
-    auto it = std::find(caps.papers.begin(), caps.papers.end(), static_cast<uint16_t>(s.paper_size));
-    if (it != caps.papers.end() && listed(static_cast<size_t>(it - caps.papers.begin()))) {
-      return paper(static_cast<size_t>(it - caps.papers.begin()));
-    }
+    const int at = caps.PaperAt(static_cast<uint16_t>(s.paper_size));
+    if (at >= 0 && listed(static_cast<size_t>(at))) return paper(static_cast<size_t>(at));
   }
   if (!sized) return fallback();
   // A size: the listed paper closest to it within 1 mm either way round, the plain one before
@@ -393,10 +378,10 @@ CupsSpooler::PaperChoice CupsSpooler::Detail::Choose(const DeviceSettings& s) co
   int32_t best_gap = 0;
   for (size_t i = 0; i < caps.papers.size(); ++i) {
     if (!listed(i)) continue;
-    const PaperArea& a = caps.paper_areas[i];
+    const PaperArea a = area(i);
     for (bool turned : {false, true}) {
-      const int32_t aw = turned ? a.height : a.width;
-      const int32_t al = turned ? a.width : a.height;
+      const int32_t aw = turned ? a.height_um : a.width_um;
+      const int32_t al = turned ? a.width_um : a.height_um;
       if (std::abs(aw - w) > 1000 || std::abs(al - l) > 1000) continue;
       const int32_t gap = std::abs(aw - w) + std::abs(al - l) + (variants[i].empty() ? 0 : 1);
       if (best < 0 || gap < best_gap) {
@@ -474,8 +459,10 @@ CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
   if (d.default_paper < 0) {
     cups_size_t def;
     if (cupsGetDestMediaDefault(http.get(), dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &def)) {
-      auto it = std::find(d.media_keys.begin(), d.media_keys.end(), std::string(def.media));
-      if (it != d.media_keys.end()) d.default_paper = static_cast<int>(it - d.media_keys.begin());
+      const std::vector<PaperRecord>& papers = d.capabilities.papers;
+      auto it = std::find_if(papers.begin(), papers.end(),
+                             [&](const PaperRecord& p) { return p.key == def.media; });
+      if (it != papers.end()) d.default_paper = static_cast<int>(it - papers.begin());
     }
   }
   return d;
@@ -510,13 +497,13 @@ std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& 
   int paper = d.default_paper >= 0 ? d.default_paper : (caps.papers.empty() ? -1 : 0);
   if (paper >= 0) {
     s.fields |= DeviceSettings::fmPaperSize;
-    s.paper_size = static_cast<int16_t>(caps.papers[paper]);
+    s.paper_size = static_cast<int16_t>(caps.papers[paper].number);
   }
   // Only a driver's own default slot is a default source. CUPS names none for a queue without
   // a driver: the queue's default is then meant, and no source is sent.
   if (d.default_bin >= 0) {
     s.fields |= DeviceSettings::fmDefaultSource;
-    s.default_source = static_cast<int16_t>(caps.bins[d.default_bin]);
+    s.default_source = static_cast<int16_t>(caps.bins[d.default_bin].number);
   }
   return s;
 }
@@ -548,10 +535,9 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
   }
   if (settings.Has(DeviceSettings::fmDefaultSource)) {
     // The spooler takes an unknown source without a word, so only listed sources are sent.
-    auto it = std::find(caps.bins.begin(), caps.bins.end(), static_cast<uint16_t>(settings.default_source));
-    if (it != caps.bins.end()) {
-      n = cupsAddOption(CUPS_MEDIA_SOURCE, d.source_keys[it - caps.bins.begin()].c_str(), n, &options);
-    }
+    const int at = caps.BinAt(static_cast<uint16_t>(settings.default_source));
+    if (at >= 0)
+      n = cupsAddOption(CUPS_MEDIA_SOURCE, caps.bins[static_cast<size_t>(at)].key.c_str(), n, &options);
   }
   n = cupsAddOption(CUPS_COPIES, "1", n, &options);
 

@@ -38,17 +38,15 @@ class CupsSpooler : public Spooler {
     std::string media;
   };
 
-  // Everything a job needs beyond the driver's lists: the spooler's own keys at the same
-  // positions, the defaults, and what the printer accepts.
+  // Everything a job needs beyond the driver's lists: the papers' variants, the defaults, and
+  // what the printer accepts.
   struct Detail {
     PrinterCapabilities capabilities;
-    std::vector<std::string> media_keys;   // per paper
-    std::vector<std::string> variants;     // per paper: "" for the plain one, else "borderless", ...
-    std::vector<std::string> source_keys;  // per bin
-    std::vector<std::string> sides;        // sides the printer supports
-    int default_paper = -1;                // position in the paper lists
-    int default_bin = -1;                  // position in the bin lists, -1 when CUPS names none
-    bool custom_sizes = false;             // the queue takes sizes it does not list
+    std::vector<std::string> variants;  // per paper: "" for the plain one, else "borderless", ...
+    std::vector<std::string> sides;     // sides the printer supports
+    int default_paper = -1;             // position in the paper lists
+    int default_bin = -1;               // position in the bin lists, -1 when CUPS names none
+    bool custom_sizes = false;          // the queue takes sizes it does not list
 
     // The paper for a settings record: a listed paper by its number, or by the record's size
     // when that is given (a size no paper has is sent as a custom size where the queue takes

@@ -99,8 +99,8 @@ class QtSurface : public DrawingSurface {
     PaperArea paper = SelectedPaper(detail_, settings_);
     bool landscape = settings_.Landscape();
     // The paper is already turned for the orientation; the page size is given upright.
-    QSizeF portrait_mm = landscape ? QSizeF(paper.height / 1000.0, paper.width / 1000.0)
-                                   : QSizeF(paper.width / 1000.0, paper.height / 1000.0);
+    QSizeF portrait_mm = landscape ? QSizeF(paper.height_um / 1000.0, paper.width_um / 1000.0)
+                                   : QSizeF(paper.width_um / 1000.0, paper.height_um / 1000.0);
     QPageLayout layout(QPageSize(portrait_mm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch),
                        landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0));
     layout.setMode(QPageLayout::FullPageMode);
@@ -239,7 +239,7 @@ std::unique_ptr<DrawingSurface> QtSurfaceFactory::Create(const std::string& devi
     s.fields = DeviceSettings::fmOrientation;
     if (detail.default_paper >= 0) {
       s.fields |= DeviceSettings::fmPaperSize;
-      s.paper_size = static_cast<int16_t>(detail.capabilities.papers[detail.default_paper]);
+      s.paper_size = static_cast<int16_t>(detail.capabilities.papers[detail.default_paper].number);
     }
   }
   return std::make_unique<QtSurface>(spooler_, device, std::move(detail), s, printing);

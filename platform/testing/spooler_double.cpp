@@ -148,12 +148,9 @@ DoublePrinter CardPrinter(const std::string& name) {
   DoublePrinter p;
   p.entry = PrinterEntry{name, name, "file:/dev/null", true};
   PrinterCapabilities& c = p.capabilities;
-  c.paper_names = {"CR80 2.13 x 3.38 in"};
-  c.papers = {257};
-  c.paper_sizes = {{540, 857}};
-  c.paper_areas = {PaperArea{53975, 85725, k25At300, k25At300, k25At300, k25At300}};
-  c.bin_names = {"Card Hopper", "Manual Card Feed"};
-  c.bins = {7, 4};
+  c.papers = {PaperRecord{"CR80 2.13 x 3.38 in", "cr80", 257, PaperSize{540, 857},
+                          PaperArea{53975, 85725, k25At300, k25At300, k25At300, k25At300}}};
+  c.bins = {BinRecord{"Card Hopper", "auto", 7}, BinRecord{"Manual Card Feed", "manual", 4}};
   c.copies_max = 1;
   c.color = true;
   c.dpi_x = c.dpi_y = 300;
@@ -170,14 +167,13 @@ DoublePrinter WidePrinter(const std::string& name) {
   DoublePrinter p;
   p.entry = PrinterEntry{name, name, "ipp://office.example/ipp/print", false};
   PrinterCapabilities& c = p.capabilities;
-  c.paper_names = {"US Letter", "A4"};
-  c.papers = {1, 9};
-  c.paper_sizes = {{2159, 2794}, {2100, 2970}};
   const int32_t m = 2 * k25At300;  // 50 pixels at 600 dpi across, 25 at 300 down
-  c.paper_areas = {PaperArea{215900, 279400, m / 2, m / 2, m / 2, m / 2},
-                   PaperArea{210000, 297000, m / 2, m / 2, m / 2, m / 2}};
-  c.bin_names = {"Tray 1", "Tray 2", "Tray 3"};
-  c.bins = {1, 2, 257};
+  c.papers = {PaperRecord{"US Letter", "na_letter_8.5x11in", 1, PaperSize{2159, 2794},
+                          PaperArea{215900, 279400, m / 2, m / 2, m / 2, m / 2}},
+              PaperRecord{"A4", "iso_a4_210x297mm", 9, PaperSize{2100, 2970},
+                          PaperArea{210000, 297000, m / 2, m / 2, m / 2, m / 2}}};
+  c.bins = {BinRecord{"Tray 1", "tray-1", 1}, BinRecord{"Tray 2", "tray-2", 2},
+            BinRecord{"Tray 3", "tray-3", 257}};
   c.copies_max = 999;
   c.color = false;
   c.dpi_x = 600;
@@ -195,13 +191,11 @@ DoublePrinter MonoCardPrinter(const std::string& name) {
   DoublePrinter p;
   p.entry = PrinterEntry{name, name, "usb://Card/1", true};
   PrinterCapabilities& c = p.capabilities;
-  c.paper_names = {"CR80 2.13 x 3.38 in", "Custom"};
-  c.papers = {120, 256};
-  c.paper_sizes = {{540, 856}, {0, 0}};
   // The sheet it measures lies across, 85.7 by 54 mm upright.
-  c.paper_areas = {PaperArea{85700, 54000, k25At300, k25At300, k25At300, k25At300}};
-  c.bin_names = {"Front", "Rear"};
-  c.bins = {1, 4};
+  c.papers = {PaperRecord{"CR80 2.13 x 3.38 in", "CR80", 120, PaperSize{540, 856},
+                          PaperArea{85700, 54000, k25At300, k25At300, k25At300, k25At300}},
+              PaperRecord{"Custom", "", 256, PaperSize{}, std::nullopt}};
+  c.bins = {BinRecord{"Front", "Front", 1}, BinRecord{"Rear", "Rear", 4}};
   c.color = false;
   c.dpi_x = c.dpi_y = 300;
   DeviceSettings d;
@@ -216,15 +210,16 @@ DoublePrinter OfficePrinter(const std::string& name) {
   DoublePrinter p;
   p.entry = PrinterEntry{name, name, "ipp://office.example/ipp/print", true};
   PrinterCapabilities& c = p.capabilities;
-  c.paper_names = {"Letter 8 1/2 x 11 in", "A4 210 x 297 mm", "Envelope #10 4 18 x 9 1/2", "Custom"};
-  c.papers = {1, 9, 20, 256};
-  c.paper_sizes = {{2159, 2794}, {2100, 2970}, {1048, 2413}, {0, 0}};
   const int32_t x = 2117;  // 50 pixels at 600 dpi
   const int32_t y = 2540;  // 60 pixels
-  c.paper_areas = {PaperArea{215900, 279400, x, y, x, y}, PaperArea{210000, 297000, x, y, x, y},
-                   PaperArea{104775, 241300, x, y, x, y}};
-  c.bin_names = {"Default", "Tray 1"};
-  c.bins = {7, 1};
+  c.papers = {
+      PaperRecord{"Letter 8 1/2 x 11 in", "Letter", 1, PaperSize{2159, 2794},
+                  PaperArea{215900, 279400, x, y, x, y}},
+      PaperRecord{"A4 210 x 297 mm", "A4", 9, PaperSize{2100, 2970}, PaperArea{210000, 297000, x, y, x, y}},
+      PaperRecord{"Envelope #10 4 18 x 9 1/2", "Env10", 20, PaperSize{1048, 2413},
+                  PaperArea{104775, 241300, x, y, x, y}},
+      PaperRecord{"Custom", "", 256, PaperSize{}, std::nullopt}};
+  c.bins = {BinRecord{"Default", "Default", 7}, BinRecord{"Tray 1", "Tray1", 1}};
   c.color = true;
   c.dpi_x = c.dpi_y = 600;
   DeviceSettings d;
@@ -284,9 +279,9 @@ SurfaceMetrics MetricsOf(const PrinterCapabilities& c, const DeviceSettings& s) 
   if (s.HasOwnSize()) {
     a = PaperArea{s.paper_width * 100, s.paper_length * 100, 0, 0, 0, 0};
   } else {
-    auto it = std::find(c.papers.begin(), c.papers.end(), static_cast<uint16_t>(s.paper_size));
-    size_t i = it != c.papers.end() ? static_cast<size_t>(it - c.papers.begin()) : 0;
-    if (i < c.paper_areas.size()) a = c.paper_areas[i];
+    const int at = c.PaperAt(static_cast<uint16_t>(s.paper_size));
+    const size_t i = at >= 0 ? static_cast<size_t>(at) : 0;
+    if (i < c.papers.size() && c.papers[i].area) a = *c.papers[i].area;
   }
   return PaperMetrics(OrientedPaper(a, s), c.dpi_x, c.dpi_y);
 }

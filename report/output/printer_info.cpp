@@ -6,7 +6,6 @@
 
 #include "platform/paper_table.h"
 #include "platform/services.h"
-#include "platform/text.h"
 #include "report/base/units.h"
 
 namespace parvel::report {
@@ -36,13 +35,6 @@ void MoveToEnd(std::vector<T>& list, size_t i) {
   list.push_back(std::move(item));
 }
 
-void SetOrAppend(std::vector<std::string>& list, size_t i, std::string value) {
-  if (i < list.size())
-    list[i] = std::move(value);
-  else
-    list.push_back(std::move(value));
-}
-
 }  // namespace
 
 std::string BuiltInPaperName(int number) {
@@ -60,39 +52,46 @@ std::pair<int32_t, int32_t> BuiltInPaperSize(int number) {
           UnitsToTenthsMM(p->height, utInches, dirVertical)};
 }
 
+namespace {
+
+// The built-in name of a paper the driver leaves unnamed; for a number the table does not hold,
+// the driver's size in whole millimetres.
+std::string BuiltInNameOf(const platform::PaperRecord& paper) {
+  std::string name = BuiltInPaperName(paper.number);
+  if (name != "Unknown") return name;
+  if (!paper.size) return "Unknown: " + std::to_string(paper.number);
+  return std::to_string(paper.size->width_tenths_mm / 10) + " x " +
+         std::to_string(paper.size->height_tenths_mm / 10) + " mm";
+}
+
+}  // namespace
+
 void TppPrinterCapabilities::Load(const platform::PrinterCapabilities& reported) {
-  for (const std::string& name : reported.paper_names) PaperNames.push_back(Field(name, 64));
-  for (uint16_t number : reported.papers) Papers.push_back(std::to_string(number));
-  for (const auto& [width, height] : reported.paper_sizes) {
+  // A driver names all of its papers or none: where one paper has no name, every name comes
+  // from the built-in table, so one list never mixes the driver's names with ours.
+  const bool named = std::all_of(reported.papers.begin(), reported.papers.end(),
+                                 [](const platform::PaperRecord& p) { return !p.name.empty(); });
+  for (const platform::PaperRecord& p : reported.papers) {
+    Papers.push_back(std::to_string(p.number));
+    PaperNames.push_back(named ? Field(p.name, 64) : BuiltInNameOf(p));
+    // A paper without a size has the built-in one; a size of nothing stays, and the paper goes.
+    const auto [width, height] = p.size ? std::make_pair(p.size->width_tenths_mm, p.size->height_tenths_mm)
+                                        : BuiltInPaperSize(p.number);
     PaperWidths.push_back(std::to_string(width));
     PaperHeights.push_back(std::to_string(height));
   }
-  for (const std::string& name : reported.bin_names) BinNames.push_back(Field(name, 24));
-  for (uint16_t number : reported.bins) Bins.push_back(std::to_string(number));
+  // A bin without a name cannot be chosen by name: it is left out.
+  for (const platform::BinRecord& b : reported.bins) {
+    if (b.name.empty()) continue;
+    BinNames.push_back(Field(b.name, 24));
+    Bins.push_back(std::to_string(b.number));
+  }
   SupportsCopies = reported.copies_max > 2;
   NormalisePapers();
   NormaliseBins();
 }
 
 void TppPrinterCapabilities::NormalisePapers() {
-  if (Papers.size() < PaperNames.size()) {
-    PaperNames.resize(Papers.size());
-  } else if (PaperNames.size() < Papers.size()) {
-    PaperNames.clear();
-    for (size_t i = 0; i < Papers.size(); ++i) {
-      std::string name = BuiltInPaperName(text::ToInt(Papers[i]));
-      if (name == "Unknown") {
-        if (i < PaperWidths.size() && i < PaperHeights.size()) {
-          name = std::to_string(text::ToInt(PaperWidths[i]) / 10) + " x " +
-                 std::to_string(text::ToInt(PaperHeights[i]) / 10) + " mm";
-        } else {
-          name = "Unknown: " + Papers[i];
-        }
-      }
-      PaperNames.push_back(name);
-    }
-  }
-
   auto custom = std::find(Papers.begin(), Papers.end(), "256");
   size_t custom_at = static_cast<size_t>(custom - Papers.begin());
   if (custom == Papers.end()) {
@@ -104,20 +103,15 @@ void TppPrinterCapabilities::NormalisePapers() {
     if (named == PaperNames.end()) {
       PaperNames.emplace_back("Custom");
       Papers.emplace_back("256");
+      PaperWidths.emplace_back("0");
+      PaperHeights.emplace_back("0");
       custom_at = Papers.size() - 1;
     }
   }
   PaperNames[custom_at] = "Custom";
 
-  for (size_t i = 0; i < Papers.size(); ++i) {
-    if (i < PaperWidths.size() && i < PaperHeights.size()) continue;
-    auto [width, height] = BuiltInPaperSize(text::ToInt(Papers[i]));
-    SetOrAppend(PaperWidths, i, std::to_string(width));
-    SetOrAppend(PaperHeights, i, std::to_string(height));
-  }
-
   for (size_t i = Papers.size(); i-- > 0;) {
-    if (i < PaperNames.size() && PaperNames[i] == "Custom") continue;
+    if (PaperNames[i] == "Custom") continue;
     if (PaperWidths[i] == "0" || PaperHeights[i] == "0") {
       EraseAt(PaperNames, i);
       EraseAt(Papers, i);
@@ -135,9 +129,6 @@ void TppPrinterCapabilities::NormalisePapers() {
 }
 
 void TppPrinterCapabilities::NormaliseBins() {
-  size_t count = std::min(Bins.size(), BinNames.size());
-  Bins.resize(count);
-  BinNames.resize(count);
   if (std::find(BinNames.begin(), BinNames.end(), "Default") == BinNames.end()) {
     BinNames.insert(BinNames.begin(), "Default");
     Bins.insert(Bins.begin(), "7");

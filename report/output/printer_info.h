@@ -22,11 +22,12 @@ class TppPrinterCapabilities {
  public:
   explicit TppPrinterCapabilities(std::string printer_name) : PrinterName(std::move(printer_name)) {}
 
-  // Takes what a driver reported, then normalises papers and bins.
+  // Takes what a driver reported, names and sizes it left out filled in from the built-in
+  // table, then normalises papers and bins.
   void Load(const platform::PrinterCapabilities& reported);
   // Every installed printer offers a "Custom" paper, last, and papers without size go.
   void NormalisePapers();
-  // Bin lists of equal length, "Default" (number 7) first unless the driver names it.
+  // "Default" (number 7) first unless the driver names it.
   void NormaliseBins();
 
   std::vector<std::string> Bins;

@@ -35,7 +35,7 @@ class CupsSurfaceTest : public ::testing::Test {
     s.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
                DeviceSettings::fmDuplex;
     s.orientation = 2;
-    s.paper_size = static_cast<int16_t>(caps.papers.at(0));
+    s.paper_size = static_cast<int16_t>(caps.papers.at(0).number);
     return s;
   }
 
@@ -60,18 +60,27 @@ TEST_F(CupsSurfaceTest, CardPrinterReportsPpdPapersInPortraitTermsWithMargins) {
   for (const char* device : {"card", "card_landscape"}) {
     SCOPED_TRACE(device);
     PrinterCapabilities caps = spooler.Capabilities(device);
-    ASSERT_EQ(caps.paper_names.size(), 2u);
-    EXPECT_EQ(caps.paper_names[0], "CR80 2.13 x 3.38 in");
-    EXPECT_EQ(caps.paper_names[1], "CR79 2.05 x 3.30 in");
+    ASSERT_EQ(caps.papers.size(), 2u);
+    EXPECT_EQ(caps.papers[0].name, "CR80 2.13 x 3.38 in");
+    EXPECT_EQ(caps.papers[1].name, "CR79 2.05 x 3.30 in");
+    EXPECT_EQ(caps.papers[0].key, "CR80");
+    EXPECT_EQ(caps.papers[1].key, "CR79");
     // Not in the platform's table: numbered from the paper's own size name, so the number is the
     // same on every queue and in every run (stored layouts keep it).
-    EXPECT_EQ(caps.papers, (std::vector<uint16_t>{24378, 14802}));
-    EXPECT_EQ(caps.paper_sizes[0], std::make_pair(540, 857));
-    EXPECT_EQ(caps.paper_sizes[1], std::make_pair(522, 840));
-    EXPECT_NEAR(caps.paper_areas[0].left, 2117, 1);
-    EXPECT_NEAR(caps.paper_areas[0].bottom, 2117, 1);
-    EXPECT_EQ(caps.bin_names, (std::vector<std::string>{"Card Hopper", "Manual Card Feed"}));
-    EXPECT_EQ(caps.bins, (std::vector<uint16_t>{7, 4}));
+    EXPECT_EQ(caps.papers[0].number, 24378);
+    EXPECT_EQ(caps.papers[1].number, 14802);
+    EXPECT_EQ(caps.papers[0].size, (PaperSize{540, 857}));
+    EXPECT_EQ(caps.papers[1].size, (PaperSize{522, 840}));
+    ASSERT_TRUE(caps.papers[0].area.has_value());
+    EXPECT_NEAR(caps.papers[0].area->left_um, 2117, 1);
+    EXPECT_NEAR(caps.papers[0].area->bottom_um, 2117, 1);
+    ASSERT_EQ(caps.bins.size(), 2u);
+    EXPECT_EQ(caps.bins[0].name, "Card Hopper");
+    EXPECT_EQ(caps.bins[1].name, "Manual Card Feed");
+    EXPECT_EQ(caps.bins[0].number, 7);
+    EXPECT_EQ(caps.bins[1].number, 4);
+    EXPECT_EQ(caps.bins[0].key, "auto");
+    EXPECT_EQ(caps.bins[1].key, "manual");
     EXPECT_EQ(caps.dpi_x, 300);
     EXPECT_EQ(caps.dpi_y, 300);
     EXPECT_TRUE(caps.color);
@@ -80,11 +89,21 @@ TEST_F(CupsSurfaceTest, CardPrinterReportsPpdPapersInPortraitTermsWithMargins) {
 
 TEST_F(CupsSurfaceTest, OfficePrinterNumbersKnownSizesAndTrays) {
   PrinterCapabilities caps = spooler.Capabilities("office");
-  EXPECT_EQ(caps.paper_names, (std::vector<std::string>{"US Letter", "A4"}));
-  EXPECT_EQ(caps.papers, (std::vector<uint16_t>{1, 9}));
-  EXPECT_EQ(caps.paper_sizes[1], std::make_pair(2099, 2970));
-  EXPECT_EQ(caps.bin_names, (std::vector<std::string>{"Tray 1", "Tray 2", "Tray 3"}));
-  EXPECT_EQ(caps.bins, (std::vector<uint16_t>{1, 2, DerivedNumber("bin/tray-3")}));
+  ASSERT_EQ(caps.papers.size(), 2u);
+  EXPECT_EQ(caps.papers[0].name, "US Letter");
+  EXPECT_EQ(caps.papers[1].name, "A4");
+  EXPECT_EQ(caps.papers[0].number, 1);
+  EXPECT_EQ(caps.papers[1].number, 9);
+  EXPECT_EQ(caps.papers[1].size, (PaperSize{2099, 2970}));
+  ASSERT_EQ(caps.bins.size(), 3u);
+  const uint16_t numbers[] = {1, 2, DerivedNumber("bin/tray-3")};
+  const char* const names[] = {"Tray 1", "Tray 2", "Tray 3"};
+  const char* const keys[] = {"tray-1", "tray-2", "tray-3"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(caps.bins[i].name, names[i]);
+    EXPECT_EQ(caps.bins[i].number, numbers[i]);
+    EXPECT_EQ(caps.bins[i].key, keys[i]);
+  }
   EXPECT_EQ(caps.dpi_x, 600);
   EXPECT_FALSE(caps.color);
   EXPECT_GT(caps.copies_max, 2);

@@ -15,17 +15,17 @@ DeviceSettings Oriented(int16_t orientation) {
 TEST(PaperMetricsTest, ALandscapeSheetIsThePortraitOneTurnedAQuarter) {
   const PaperArea card{54000, 85700, 1000, 2000, 3000, 4000};  // portrait, margins all different
   const PaperArea turned = OrientedPaper(card, Oriented(2));
-  EXPECT_EQ(turned.width, 85700);
-  EXPECT_EQ(turned.height, 54000);
-  EXPECT_EQ(turned.left, 2000);  // the portrait top
-  EXPECT_EQ(turned.top, 3000);
-  EXPECT_EQ(turned.right, 4000);
-  EXPECT_EQ(turned.bottom, 1000);
+  EXPECT_EQ(turned.width_um, 85700);
+  EXPECT_EQ(turned.height_um, 54000);
+  EXPECT_EQ(turned.left_um, 2000);  // the portrait top
+  EXPECT_EQ(turned.top_um, 3000);
+  EXPECT_EQ(turned.right_um, 4000);
+  EXPECT_EQ(turned.bottom_um, 1000);
   // Portrait, or no orientation in the record at all, leaves the sheet as it is.
-  EXPECT_EQ(OrientedPaper(card, Oriented(1)).width, 54000);
+  EXPECT_EQ(OrientedPaper(card, Oriented(1)).width_um, 54000);
   DeviceSettings unset;
   unset.orientation = 2;
-  EXPECT_EQ(OrientedPaper(card, unset).width, 54000);
+  EXPECT_EQ(OrientedPaper(card, unset).width_um, 54000);
 }
 
 TEST(PaperMetricsTest, PixelsFollowEachDirectionsResolution) {

@@ -8,6 +8,9 @@
 namespace {
 
 using namespace parvel::report;
+using parvel::platform::BinRecord;
+using parvel::platform::PaperRecord;
+using parvel::platform::PaperSize;
 using parvel::platform::PrinterCapabilities;
 using parvel::platform::ScopedInstall;
 using parvel::platform::Spooler;
@@ -114,6 +117,11 @@ TEST_F(PrinterListTest, GetPrinterInfoResolvesNames) {
   EXPECT_EQ(list.GetPrinterInfo("Default")->Name(), "Card");
 }
 
+// A paper as a driver reports it, without a keyword or an area.
+PaperRecord Paper(std::string name, uint16_t number, std::optional<PaperSize> size = std::nullopt) {
+  return PaperRecord{std::move(name), std::string(), number, size, std::nullopt};
+}
+
 // The capabilities a driver with these raw lists ends up with.
 TppPrinterCapabilities Normalised(SpoolerDouble& spooler, PrinterCapabilities raw) {
   DoublePrinter p = SilentPrinter("P");
@@ -130,18 +138,17 @@ TEST_F(PrinterListTest, PapersAreNormalised) {
     Names names, numbers, widths, heights;
   };
   PrinterCapabilities own_names;
-  own_names.paper_names = {"Custom Size", "Letter", "A4"};
-  own_names.papers = {256, 1, 9};
-  own_names.paper_sizes = {{0, 0}, {2159, 2794}, {2100, 2970}};
+  own_names.papers = {Paper("Custom Size", 256, PaperSize{}), Paper("Letter", 1, PaperSize{2159, 2794}),
+                      Paper("A4", 9, PaperSize{2100, 2970})};
   PrinterCapabilities numbers_only;
-  numbers_only.papers = {1, 999};
-  numbers_only.paper_sizes = {{2159, 2794}, {540, 856}};
+  numbers_only.papers = {Paper("", 1, PaperSize{2159, 2794}), Paper("", 999, PaperSize{540, 856})};
   PrinterCapabilities no_sizes;
-  no_sizes.papers = {9, 1, 1000};
+  no_sizes.papers = {Paper("", 9), Paper("", 1), Paper("", 1000)};
   PrinterCapabilities zero_and_user;
-  zero_and_user.paper_names = {"Empty", "User defined", "A5", "surplus"};
-  zero_and_user.papers = {300, 301, 11};
-  zero_and_user.paper_sizes = {{0, 0}, {0, 0}, {1480, 2100}};
+  zero_and_user.papers = {Paper("Empty", 300, PaperSize{}), Paper("User defined", 301, PaperSize{}),
+                          Paper("A5", 11, PaperSize{1480, 2100})};
+  PrinterCapabilities one_unnamed;  // one paper without a name: every name is the table's
+  one_unnamed.papers = {Paper("Letter", 1, PaperSize{2159, 2794}), Paper("", 999, PaperSize{540, 856})};
   const Case cases[] = {
       {"own names, custom number first",
        own_names,
@@ -151,6 +158,12 @@ TEST_F(PrinterListTest, PapersAreNormalised) {
        {"2794", "2970", "0"}},
       {"numbers without names",
        numbers_only,
+       {"Letter 8 1/2 x 11 in", "54 x 85 mm", "Custom"},
+       {"1", "999", "256"},
+       {"2159", "540", "0"},
+       {"2794", "856", "0"}},
+      {"one paper without a name",
+       one_unnamed,
        {"Letter 8 1/2 x 11 in", "54 x 85 mm", "Custom"},
        {"1", "999", "256"},
        {"2159", "540", "0"},
@@ -181,16 +194,15 @@ TEST_F(PrinterListTest, PapersAreNormalised) {
 }
 
 TEST_F(PrinterListTest, BinsAreNormalised) {
-  PrinterCapabilities two_bins;
-  two_bins.bins = {1, 4, 9};
-  two_bins.bin_names = {"Upper", "Manual"};
+  PrinterCapabilities two_bins;  // a bin without a name is dropped
+  two_bins.bins = {BinRecord{"Upper", "upper", 1}, BinRecord{"Manual", "manual", 4},
+                   BinRecord{"", "rear", 9}};
   TppPrinterCapabilities caps = Normalised(spooler, two_bins);
   EXPECT_EQ(caps.BinNames, (Names{"Default", "Upper", "Manual"}));
   EXPECT_EQ(caps.Bins, (Names{"7", "1", "4"}));
 
   PrinterCapabilities own_default;
-  own_default.bins = {15, 1};
-  own_default.bin_names = {"Tray", "Default"};
+  own_default.bins = {BinRecord{"Tray", "tray", 15}, BinRecord{"Default", "auto", 1}};
   caps = Normalised(spooler, own_default);
   EXPECT_EQ(caps.BinNames, (Names{"Tray", "Default"}));
   EXPECT_EQ(caps.Bins, (Names{"15", "1"}));
@@ -237,11 +249,9 @@ TEST_F(PrinterListTest, AListBuiltFromTheInstalledSpoolerAsksTheOneInstalledNow)
 
 TEST_F(PrinterListTest, DriverTextsAreCutLikeFixedFields) {
   PrinterCapabilities raw;
-  raw.papers = {9};
-  raw.paper_names = {std::string(70, 'p')};
-  raw.paper_sizes = {{2100, 2970}};
-  raw.bins = {1, 2};
-  raw.bin_names = {std::string(30, 'b'), std::string("Tray\0junk", 9)};
+  raw.papers = {Paper(std::string(70, 'p'), 9, PaperSize{2100, 2970})};
+  raw.bins = {BinRecord{std::string(30, 'b'), "upper", 1},
+              BinRecord{std::string("Tray\0junk", 9), "lower", 2}};
   TppPrinterCapabilities caps = Normalised(spooler, raw);
   EXPECT_EQ(caps.PaperNames[0], std::string(64, 'p'));
   EXPECT_EQ(caps.BinNames[1], std::string(24, 'b'));
