@@ -1,5 +1,6 @@
 #include "platform/linux/linux_platform.h"
 
+#include <malloc.h>
 #include <unistd.h>
 #include <clocale>
 #include <cmath>
@@ -109,7 +110,25 @@ void Take(std::vector<std::function<void()>>& put_back, Interface* service) {
 
 }  // namespace
 
+namespace {
+
+// Qt's PDF writer compresses each page through two fresh 10 MB buffers. Left to itself, glibc
+// grows the heap for them and trims it again when they are freed, so every page paid for the
+// system calls and for faulting in zeroed memory anew (a third of a 1000-page job). Buffers of
+// that size stay in the heap and a freed top is kept, so the next page reuses them; only pages
+// that were touched are resident, a few per buffer.
+constexpr int kHeapBufferLimit = 32 * 1024 * 1024;
+constexpr int kKeptHeapTop = 64 * 1024 * 1024;
+
+void KeepPageBuffersInTheHeap() {
+  mallopt(M_MMAP_THRESHOLD, kHeapBufferLimit);
+  mallopt(M_TRIM_THRESHOLD, kKeptHeapTop);
+}
+
+}  // namespace
+
 LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
+  KeepPageBuffersInTheHeap();
   auto& put_back = parts_->put_back;
   Take<Screen>(put_back, &parts_->screen);
   Take<RegionalSettings>(put_back, &parts_->regional);

@@ -52,6 +52,7 @@ void QtTextMeasure::SelectFont(const SurfaceFont& f) {
   font_ = font;
   metrics_.emplace(font_, &measure_);
   raw_ = QRawFont::fromFont(font_);
+  average_char_width_ = metrics_->averageCharWidth();
   last_.reset();
   text_metrics_.ascent = static_cast<int>(std::lround(metrics_->ascent()));
   text_metrics_.height = text_metrics_.ascent + static_cast<int>(std::lround(metrics_->descent()));
@@ -127,8 +128,11 @@ std::vector<std::pair<qreal, QString>> QtTextMeasure::Layout(const QString& text
                                                              const std::vector<int>& tabs,
                                                              qreal start) const {
   std::vector<std::pair<qreal, QString>> out;
-  const qreal spacing =
-      tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * metrics_->averageCharWidth() * x_scale_;
+  if (!text.contains(u'\t')) {
+    out.emplace_back(start, text);
+    return out;
+  }
+  const qreal spacing = tabs.size() == 1 && tabs[0] > 0 ? tabs[0] : 8 * average_char_width_ * x_scale_;
   qreal at = start;
   const QStringList parts = text.split(u'\t');
   for (qsizetype p = 0; p < parts.size(); ++p) {

@@ -64,6 +64,7 @@ class QtTextMeasure {
   // Measuring is the hot path of every label: metrics are made once per font.
   std::optional<QFontMetricsF> metrics_;
   SurfaceTextMetrics text_metrics_;
+  qreal average_char_width_ = 0;
   QRawFont raw_;
   struct Laid {
     QString text;
