@@ -142,6 +142,15 @@ class RecordingSurface : public DrawingSurface {
   std::string title_;
 };
 
+// A driver's default settings record: the fields it sets, its paper and its bin.
+DeviceSettings Defaults(uint32_t fields, int16_t paper, int16_t source) {
+  DeviceSettings d;
+  d.fields = fields;
+  d.paper_size = paper;
+  d.default_source = source;
+  return d;
+}
+
 }  // namespace
 
 DoublePrinter CardPrinter(const std::string& name) {
@@ -154,12 +163,10 @@ DoublePrinter CardPrinter(const std::string& name) {
   c.copies_max = 1;
   c.color = true;
   c.dpi_x = c.dpi_y = 300;
-  DeviceSettings d;
-  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
-             DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource;
-  d.paper_size = 257;
-  d.default_source = 7;
-  p.defaults = d;
+  p.defaults =
+      Defaults(DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
+                   DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource,
+               257, 7);
   return p;
 }
 
@@ -178,12 +185,10 @@ DoublePrinter WidePrinter(const std::string& name) {
   c.color = false;
   c.dpi_x = 600;
   c.dpi_y = 300;
-  DeviceSettings d;
-  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
-             DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource;
-  d.paper_size = 9;
-  d.default_source = 1;
-  p.defaults = d;
+  p.defaults =
+      Defaults(DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmCopies |
+                   DeviceSettings::fmDuplex | DeviceSettings::fmDefaultSource,
+               9, 1);
   return p;
 }
 
@@ -198,11 +203,8 @@ DoublePrinter MonoCardPrinter(const std::string& name) {
   c.bins = {BinRecord{"Front", "Front", 1}, BinRecord{"Rear", "Rear", 4}};
   c.color = false;
   c.dpi_x = c.dpi_y = 300;
-  DeviceSettings d;
-  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmDefaultSource;
-  d.paper_size = 120;
-  d.default_source = 15;
-  p.defaults = d;
+  p.defaults = Defaults(
+      DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize | DeviceSettings::fmDefaultSource, 120, 15);
   return p;
 }
 
@@ -222,11 +224,7 @@ DoublePrinter OfficePrinter(const std::string& name) {
   c.bins = {BinRecord{"Default", "Default", 7}, BinRecord{"Tray 1", "Tray1", 1}};
   c.color = true;
   c.dpi_x = c.dpi_y = 600;
-  DeviceSettings d;
-  d.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize;
-  d.paper_size = 1;
-  d.default_source = 7;
-  p.defaults = d;
+  p.defaults = Defaults(DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize, 1, 7);
   return p;
 }
 
