@@ -1,7 +1,5 @@
 #include "report/engine/list_pipeline.h"
 
-#include <algorithm>
-
 #include "report/base/errors.h"
 
 namespace parvel::report {
@@ -37,19 +35,16 @@ void TppListPipeline::DoOpen() {
 
 TppBookmark TppListPipeline::GetBookmark() {
   const TppBookmark bookmark = next_bookmark_++;
-  bookmarks_.insert({bookmark, position_});
+  bookmarks_.emplace(bookmark, position_);
   return bookmark;
 }
 
 void TppListPipeline::GotoBookmark(TppBookmark bookmark) {
-  const auto it = std::find_if(bookmarks_.begin(), bookmarks_.end(),
-                               [bookmark](const auto& entry) { return entry.first == bookmark; });
+  const auto it = bookmarks_.find(bookmark);
   if (it == bookmarks_.end()) throw EDataError("invalid bookmark");
   position_ = it->second;
 }
 
-void TppListPipeline::FreeBookmark(TppBookmark bookmark) {
-  std::erase_if(bookmarks_, [bookmark](const auto& entry) { return entry.first == bookmark; });
-}
+void TppListPipeline::FreeBookmark(TppBookmark bookmark) { bookmarks_.erase(bookmark); }
 
 }  // namespace parvel::report

@@ -2,7 +2,7 @@
 // A pipeline over records held in memory: a list of records, each a list of field texts. Tests
 // and benchmarks drive reports with it.
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -65,8 +65,8 @@ class TppListPipeline : public TppDataPipeline {
   int32_t position_ = 0;
   int32_t record_no_hint_ = 0;
   TppBookmark next_bookmark_ = 1;
-  // bookmark -> position, for the bookmarks not freed
-  std::set<std::pair<TppBookmark, int32_t>> bookmarks_;
+  // bookmark -> position, for the bookmarks not freed; a report takes one per page
+  std::map<TppBookmark, int32_t> bookmarks_;
 };
 
 }  // namespace parvel::report
