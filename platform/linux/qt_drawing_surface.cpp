@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/linux/qt_text.h"
 
@@ -59,9 +60,16 @@ class QtSurface : public DrawingSurface {
 
   void TextOut(int x, int y, const SurfaceRect& clip, std::string_view text) override {
     if (!painter_ || !page_open_) return;
+    const QString s = FromUtf8(text);
+    // A clip costs a saved state and a path in the page's content, about as much as the text
+    // itself: it is left out where every glyph's ink lies inside the box anyway.
+    if (InkInside(x, y, s, clip)) {
+      Draw(x, y, s);
+      return;
+    }
     painter_->save();
     painter_->setClipRect(QRect(clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top));
-    Draw(x, y, FromUtf8(text));
+    Draw(x, y, s);
     painter_->restore();
   }
 
@@ -96,16 +104,21 @@ class QtSurface : public DrawingSurface {
 
   void StartPage() override {
     if (!doc_open_ || page_open_) return;
-    PaperArea paper = SelectedPaper(detail_, settings_);
-    bool landscape = settings_.Landscape();
-    // The paper is already turned for the orientation; the page size is given upright.
-    QSizeF portrait_mm = landscape ? QSizeF(paper.height_um / 1000.0, paper.width_um / 1000.0)
-                                   : QSizeF(paper.width_um / 1000.0, paper.height_um / 1000.0);
-    QPageLayout layout(QPageSize(portrait_mm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch),
-                       landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0));
-    layout.setMode(QPageLayout::FullPageMode);
-    // Most jobs keep one paper: setting the same layout again costs a page's worth of work.
-    if (pages_ == 0 || !writer_->pageLayout().isEquivalentTo(layout)) writer_->setPageLayout(layout);
+    const PaperArea paper = SelectedPaper(detail_, settings_);
+    const bool landscape = settings_.Landscape();
+    // Most jobs keep one paper, and building a page size, let alone setting it again, costs
+    // about as much as a page of text: the layout is made only when the paper changes.
+    const PageShape shape{paper.width_um, paper.height_um, landscape};
+    if (pages_ == 0 || shape != page_shape_) {
+      // The paper is already turned for the orientation; the page size is given upright.
+      QSizeF portrait_mm = landscape ? QSizeF(paper.height_um / 1000.0, paper.width_um / 1000.0)
+                                     : QSizeF(paper.width_um / 1000.0, paper.height_um / 1000.0);
+      QPageLayout layout(QPageSize(portrait_mm, QPageSize::Millimeter, QString(), QPageSize::ExactMatch),
+                         landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0));
+      layout.setMode(QPageLayout::FullPageMode);
+      if (pages_ == 0 || !writer_->pageLayout().isEquivalentTo(layout)) writer_->setPageLayout(layout);
+      page_shape_ = shape;
+    }
     if (pages_ == 0) {
       painter_->begin(writer_.get());
     } else {
@@ -134,9 +147,10 @@ class QtSurface : public DrawingSurface {
     buffer_.reset();
     // A document without pages sends no job.
     if (pages == 0) return 0;
-    std::string pdf(pdf_.constData(), static_cast<size_t>(pdf_.size()));
-    pdf_.clear();
-    return spooler_.SubmitPdf(device_, title_, pdf, settings_, detail_);
+    const QByteArray pdf = std::exchange(pdf_, QByteArray());
+    return spooler_.SubmitPdf(device_, title_,
+                              std::string_view(pdf.constData(), static_cast<size_t>(pdf.size())), settings_,
+                              detail_);
   }
 
   void AbortDoc() override {
@@ -155,6 +169,19 @@ class QtSurface : public DrawingSurface {
   }
 
  private:
+  // Whether `text` drawn at (x, y) puts all its ink inside `clip`. Justified, underlined and
+  // struck-out text, and text outside the simple layout, are always clipped.
+  bool InkInside(int x, int y, const QString& text, const SurfaceRect& clip) const {
+    const SurfaceFont& font = text_.FontSpec();
+    if (font.underline || font.strike_out || !text_.BlankExtras(text).empty()) return false;
+    const std::optional<QRectF> ink = text_.SimpleInk(text);
+    if (!ink) return false;
+    // A pixel to spare against the rounding of the glyphs' bounds.
+    const QRectF at = ink->translated(x, y + text_.Ascent()).adjusted(-1, -1, 1, 1);
+    return at.left() >= clip.left && at.right() <= clip.right && at.top() >= clip.top &&
+           at.bottom() <= clip.bottom;
+  }
+
   // One piece of text with its cell's left edge at `at`; glyphs stretched to non-square pixels.
   void Paint(qreal at, qreal baseline, const QString& piece) {
     const QGlyphRun* run = text_.SimpleRun(piece);
@@ -213,6 +240,14 @@ class QtSurface : public DrawingSurface {
   bool doc_open_ = false;
   bool page_open_ = false;
   int pages_ = 0;
+  // the paper of the last page started
+  struct PageShape {
+    int32_t width_um = 0;
+    int32_t height_um = 0;
+    bool landscape = false;
+    bool operator==(const PageShape&) const = default;
+  };
+  PageShape page_shape_;
 };
 
 }  // namespace

@@ -70,7 +70,22 @@ const QGlyphRun* QtTextMeasure::SimpleRun(const QString& text) const {
   return laid.simple ? &laid.run : nullptr;
 }
 
-const QtTextMeasure::Laid& QtTextMeasure::LayOut(const QString& text) const {
+std::optional<QRectF> QtTextMeasure::SimpleInk(const QString& text) const {
+  Laid& laid = LayOut(text);
+  if (!laid.simple) return std::nullopt;
+  if (!laid.ink) {
+    QRectF ink;
+    const QList<quint32> glyphs = laid.run.glyphIndexes();
+    const QList<QPointF> positions = laid.run.positions();
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+      ink = ink.united(raw_.boundingRect(glyphs[i]).translated(positions[i]));
+    }
+    laid.ink = QRectF(ink.left() * x_scale_, ink.top(), ink.width() * x_scale_, ink.height());
+  }
+  return laid.ink;
+}
+
+QtTextMeasure::Laid& QtTextMeasure::LayOut(const QString& text) const {
   if (last_ && last_->text == text) return *last_;
   Laid laid;
   laid.text = text;

@@ -7,6 +7,7 @@
 #include <QGlyphRun>
 #include <QImage>
 #include <QRawFont>
+#include <QRectF>
 #include <QString>
 
 #include <cstdint>
@@ -41,6 +42,9 @@ class QtTextMeasure {
   // font lacks, a line break) answers null and goes through Qt's full text layout.
   // The run's positions are in square pixels; draw it stretched by XScale().
   const QGlyphRun* SimpleRun(const QString& text) const;
+  // The ink of a simple run drawn at pen position (0, 0), in device pixels (stretched by
+  // XScale()); null for any other text.
+  std::optional<QRectF> SimpleInk(const QString& text) const;
   // Advance with the justification in force.
   qreal Width(const QString& text) const;
   // Height in the high and width in the low 16 bits.
@@ -71,8 +75,11 @@ class QtTextMeasure {
     bool simple = false;
     qreal advance = 0;
     QGlyphRun run;
+    // made when first asked for
+    std::optional<QRectF> ink;
   };
-  const Laid& LayOut(const QString& text) const;
+  // The layout of `text`, kept until another text is laid out.
+  Laid& LayOut(const QString& text) const;
   mutable std::optional<Laid> last_;
   int extra_ = 0;
   int breaks_ = 0;
