@@ -465,6 +465,7 @@ CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
       if (it != papers.end()) d.default_paper = static_cast<int>(it - papers.begin());
     }
   }
+  d.info = std::shared_ptr<cups_dinfo_t>(info.release(), InfoFree());
   return d;
 }
 
@@ -473,9 +474,9 @@ PrinterCapabilities CupsSpooler::Capabilities(const std::string& device) {
 }
 
 std::unique_ptr<PrinterHandle> CupsSpooler::OpenPrinter(const std::string& device) {
+  // The answer is kept: the settings and the measuring that follow an opening ask the same.
   try {
-    Http http = Connect();
-    NamedDest(http.get(), device);
+    ReadDetail(device);
   } catch (const SpoolerError& e) {
     if (e.NoSuchPrinter()) return nullptr;
     throw;
@@ -508,13 +509,18 @@ std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& 
   return s;
 }
 
-int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, const std::string& pdf,
+int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, std::string_view pdf,
                            const DeviceSettings& settings, const Detail& d) {
   // A job ends a print: the next print asks the server afresh.
   Forget();
   Http http = Connect();
   Dest dest = NamedDest(http.get(), device);
-  Info info(cupsCopyDestInfo(http.get(), dest.get()));
+  Info fresh;
+  cups_dinfo_t* info = d.info.get();
+  if (info == nullptr) {
+    fresh.reset(cupsCopyDestInfo(http.get(), dest.get()));
+    info = fresh.get();
+  }
   const PrinterCapabilities& caps = d.capabilities;
 
   cups_option_t* options = nullptr;
@@ -550,20 +556,20 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
     Forget();
     throw SpoolerError(message, kind);
   };
-  if (cupsCreateDestJob(http.get(), dest.get(), info.get(), &job_id, title.c_str(), n, options) >
+  if (cupsCreateDestJob(http.get(), dest.get(), info, &job_id, title.c_str(), n, options) >
       IPP_STATUS_OK_EVENTS_COMPLETE) {
     job_id = 0;
     fail("The printer \"" + device + "\" refused the job");
   }
-  if (cupsStartDestDocument(http.get(), dest.get(), info.get(), job_id, title.c_str(), CUPS_FORMAT_PDF, 0,
-                            nullptr, 1) != HTTP_STATUS_CONTINUE) {
+  if (cupsStartDestDocument(http.get(), dest.get(), info, job_id, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr,
+                            1) != HTTP_STATUS_CONTINUE) {
     fail("The printer \"" + device + "\" refused the document");
   }
   if (cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE) {
-    cupsFinishDestDocument(http.get(), dest.get(), info.get());
+    cupsFinishDestDocument(http.get(), dest.get(), info);
     fail("The document could not be sent to \"" + device + "\"");
   }
-  if (cupsFinishDestDocument(http.get(), dest.get(), info.get()) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+  if (cupsFinishDestDocument(http.get(), dest.get(), info) > IPP_STATUS_OK_EVENTS_COMPLETE) {
     fail("The printer \"" + device + "\" refused the document");
   }
   cupsFreeOptions(n, options);

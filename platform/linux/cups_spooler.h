@@ -7,11 +7,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/spooler.h"
 
-struct _http_s;  // libcups's connection
+struct _http_s;        // libcups's connection
+struct _cups_dinfo_s;  // libcups's answer on what a queue takes
 
 namespace parvel::platform::linux_os {
 
@@ -47,6 +49,9 @@ class CupsSpooler : public Spooler {
     int default_paper = -1;             // position in the paper lists
     int default_bin = -1;               // position in the bin lists, -1 when CUPS names none
     bool custom_sizes = false;          // the queue takes sizes it does not list
+    // The queue's answer these were read from; the job is sent with it, so that a print does
+    // not ask for all of the queue's attributes twice.
+    std::shared_ptr<::_cups_dinfo_s> info;
 
     // The paper for a settings record: a listed paper by its number, or by the record's size
     // when that is given (a size no paper has is sent as a custom size where the queue takes
@@ -63,7 +68,7 @@ class CupsSpooler : public Spooler {
   // Sends one PDF document as a job named `title` with the paper that `detail` chooses for the
   // settings, their sides and source, one copy. Answers the job id; throws SpoolerError with
   // CUPS's message when the printer is gone or refuses the job.
-  int SubmitPdf(const std::string& device, const std::string& title, const std::string& pdf,
+  int SubmitPdf(const std::string& device, const std::string& title, std::string_view pdf,
                 const DeviceSettings& settings, const Detail& detail);
 
  private:
