@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/linux/paper_numbers.h"
+#include "platform/services.h"
 #include "platform/text.h"
 
 // The PPD API is deprecated in libcups 2.4 but is still the only place a queue's page size
@@ -58,10 +59,10 @@ void CupsSpooler::NoteSilence() {
   silent_until_ = std::chrono::steady_clock::now() + timeout_;
 }
 
-Http CupsSpooler::Connect() {
+Http CupsSpooler::Connect(bool even_if_silent) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (std::chrono::steady_clock::now() < silent_until_) {
+    if (!even_if_silent && std::chrono::steady_clock::now() < silent_until_) {
       throw SpoolerError(std::string("The CUPS server at ") + cupsServer() + " did not answer in time");
     }
   }
@@ -561,6 +562,17 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
     job_id = 0;
     fail("The printer \"" + device + "\" refused the job");
   }
+  if (JobWatch* watch = Find<JobWatch>()) {
+    try {
+      watch->JobCreated(device, job_id);
+    } catch (...) {
+      // Nothing of this job may print while nobody knows of it.
+      cupsCancelDestJob(http.get(), dest.get(), job_id);
+      cupsFreeOptions(n, options);
+      Forget();
+      throw;
+    }
+  }
   if (cupsStartDestDocument(http.get(), dest.get(), info, job_id, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr,
                             1) != HTTP_STATUS_CONTINUE) {
     fail("The printer \"" + device + "\" refused the document");
@@ -573,7 +585,232 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
     fail("The printer \"" + device + "\" refused the document");
   }
   cupsFreeOptions(n, options);
+  http.reset();
+  ConfirmDocument(device, job_id);
   return job_id;
+}
+
+// An upload that stalled answers with the status of the job's creation: only the job tells
+// whether its document arrived. A job without one is cancelled, so that it prints nothing later.
+void CupsSpooler::ConfirmDocument(const std::string& device, int job_id) {
+  JobStatus status;
+  try {
+    status = Status(device, job_id);
+  } catch (const SpoolerError& e) {
+    throw SpoolerError("Whether the document of job " + std::to_string(job_id) + " reached the printer \"" +
+                       device + "\" cannot be told: " + e.what());
+  }
+  if (status.state != JobStatus::State::kUnknown && status.documents > 0) return;
+  if (!status.Ended()) {
+    try {
+      Cancel(device, job_id);
+    } catch (const SpoolerError&) {
+      // It is cancelled at the next look at this job.
+    }
+  }
+  throw SpoolerError("The document of job " + std::to_string(job_id) + " did not reach the printer \"" +
+                     device + "\"; the job was cancelled");
+}
+
+ipp_t* CupsSpooler::AskAboutJobs(const std::function<ipp_t*()>& make) {
+  std::lock_guard<std::mutex> guard(jobs_lock_);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!jobs_http_) jobs_http_ = Connect(/*even_if_silent=*/true);
+    ipp_t* answer = cupsDoRequest(jobs_http_.get(), make(), "/");
+    if (answer != nullptr) return answer;
+    jobs_http_.reset();
+    // Only a connection the server closed since the last look earns a second try.
+    if (attempt > 0 || cupsLastError() != IPP_STATUS_ERROR_SERVICE_UNAVAILABLE) break;
+  }
+  return nullptr;
+}
+
+namespace {
+
+std::string JobUri(int job_id) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", job_id);
+  return uri;
+}
+
+std::string PrinterUri(const std::string& device) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                   device.c_str());
+  return uri;
+}
+
+ipp_t* JobRequest(ipp_op_t op, int job_id) {
+  ipp_t* request = ippNewRequest(op);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, JobUri(job_id).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  return request;
+}
+
+ipp_t* PrinterRequest(ipp_op_t op, const std::string& device) {
+  ipp_t* request = ippNewRequest(op);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(device).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  return request;
+}
+
+std::vector<std::string> Reasons(ipp_t* answer, const char* name) {
+  std::vector<std::string> reasons;
+  for (const std::string& r : Strings(ippFindAttribute(answer, name, IPP_TAG_KEYWORD))) {
+    if (r != "none") reasons.push_back(r);
+  }
+  return reasons;
+}
+
+std::string Text(ipp_t* answer, const char* name) {
+  ipp_attribute_t* attr = ippFindAttribute(answer, name, IPP_TAG_ZERO);
+  const char* value = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+  return value != nullptr ? value : std::string();
+}
+
+JobStatus::State StateOf(int job_state) {
+  switch (job_state) {
+    case IPP_JSTATE_PENDING:
+      return JobStatus::State::kPending;
+    case IPP_JSTATE_HELD:
+      return JobStatus::State::kHeld;
+    case IPP_JSTATE_PROCESSING:
+      return JobStatus::State::kProcessing;
+    case IPP_JSTATE_STOPPED:
+      return JobStatus::State::kStopped;
+    case IPP_JSTATE_CANCELED:
+      return JobStatus::State::kCanceled;
+    case IPP_JSTATE_ABORTED:
+      return JobStatus::State::kAborted;
+    case IPP_JSTATE_COMPLETED:
+      return JobStatus::State::kCompleted;
+    default:
+      return JobStatus::State::kUnknown;
+  }
+}
+
+}  // namespace
+
+JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
+  static const char* const kJobAttributes[] = {"job-state", "job-state-reasons", "job-printer-state-message",
+                                               "number-of-documents"};
+  ipp_t* answer = AskAboutJobs([&] {
+    ipp_t* request = JobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job_id);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                  kJobAttributes);
+    return request;
+  });
+  if (answer == nullptr) {
+    throw SpoolerError("CUPS did not answer about job " + std::to_string(job_id) + ": " +
+                       cupsLastErrorString());
+  }
+  JobStatus status;
+  const ipp_status_t code = ippGetStatusCode(answer);
+  if (code == IPP_STATUS_ERROR_NOT_FOUND) {
+    ippDelete(answer);
+    return status;  // unknown
+  }
+  if (code > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    const std::string message = cupsLastErrorString();
+    ippDelete(answer);
+    throw SpoolerError("CUPS refused to tell about job " + std::to_string(job_id) + ": " + message,
+                       SpoolerError::Kind::kRefused);
+  }
+  ipp_attribute_t* state = ippFindAttribute(answer, "job-state", IPP_TAG_ENUM);
+  status.state = state != nullptr ? StateOf(ippGetInteger(state, 0)) : JobStatus::State::kUnknown;
+  ipp_attribute_t* documents = ippFindAttribute(answer, "number-of-documents", IPP_TAG_INTEGER);
+  status.documents = documents != nullptr ? ippGetInteger(documents, 0) : 0;
+  status.job_reasons = Reasons(answer, "job-state-reasons");
+  status.job_message = Text(answer, "job-printer-state-message");
+  ippDelete(answer);
+  // A job on its way needs no word from its printer: the looks while a card prints cost one
+  // request each.
+  if (status.state == JobStatus::State::kProcessing || status.state == JobStatus::State::kCompleted) {
+    return status;
+  }
+
+  static const char* const kPrinterAttributes[] = {"printer-state", "printer-state-reasons",
+                                                   "printer-state-message", "printer-is-accepting-jobs"};
+  answer = AskAboutJobs([&] {
+    ipp_t* request = PrinterRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, device);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                  kPrinterAttributes);
+    return request;
+  });
+  // The job's own state is what counts; the printer's words only explain it.
+  if (answer != nullptr && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    ipp_attribute_t* printer_state = ippFindAttribute(answer, "printer-state", IPP_TAG_ENUM);
+    status.printer_stopped =
+        printer_state != nullptr && ippGetInteger(printer_state, 0) == IPP_PSTATE_STOPPED;
+    ipp_attribute_t* accepting = ippFindAttribute(answer, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    status.printer_accepting = accepting == nullptr || ippGetBoolean(accepting, 0) != 0;
+    status.printer_reasons = Reasons(answer, "printer-state-reasons");
+    status.printer_message = Text(answer, "printer-state-message");
+  }
+  ippDelete(answer);
+  return status;
+}
+
+void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
+  ipp_t* answer = AskAboutJobs([&] { return JobRequest(IPP_OP_CANCEL_JOB, job_id); });
+  if (answer == nullptr) {
+    throw SpoolerError("CUPS did not answer the cancel of job " + std::to_string(job_id) + ": " +
+                       cupsLastErrorString());
+  }
+  const ipp_status_t code = ippGetStatusCode(answer);
+  ippDelete(answer);
+  // A job that has ended, or that CUPS no longer knows, prints nothing more either way.
+  if (code <= IPP_STATUS_OK_EVENTS_COMPLETE || code == IPP_STATUS_ERROR_NOT_POSSIBLE ||
+      code == IPP_STATUS_ERROR_NOT_FOUND) {
+    return;
+  }
+  throw SpoolerError("CUPS refused to cancel job " + std::to_string(job_id) + ": " + cupsLastErrorString(),
+                     SpoolerError::Kind::kRefused);
+}
+
+std::vector<int> CupsSpooler::EmptyJobsSince(const std::string& device, int64_t since) {
+  static const char* const kAttributes[] = {"job-id", "time-at-creation", "number-of-documents"};
+  ipp_t* answer = AskAboutJobs([&] {
+    ipp_t* request = PrinterRequest(IPP_OP_GET_JOBS, device);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
+    ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                  kAttributes);
+    return request;
+  });
+  if (answer == nullptr || ippGetStatusCode(answer) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    const std::string message = cupsLastErrorString();
+    ippDelete(answer);
+    throw SpoolerError("CUPS did not list the jobs of \"" + device + "\": " + message);
+  }
+  std::vector<int> empty;
+  int id = 0;
+  int64_t created = 0;
+  int documents = 0;
+  // The answer lists each job's attributes in a group of their own.
+  auto flush = [&] {
+    if (id > 0 && created >= since && documents == 0) empty.push_back(id);
+    id = 0;
+    created = 0;
+    documents = 0;
+  };
+  for (ipp_attribute_t* attr = ippFirstAttribute(answer); attr != nullptr; attr = ippNextAttribute(answer)) {
+    if (ippGetName(attr) == nullptr) {
+      flush();
+      continue;
+    }
+    const std::string_view name = ippGetName(attr);
+    if (name == "job-id") {
+      id = ippGetInteger(attr, 0);
+    } else if (name == "time-at-creation") {
+      created = ippGetInteger(attr, 0);
+    } else if (name == "number-of-documents") {
+      documents = ippGetInteger(attr, 0);
+    }
+  }
+  flush();
+  ippDelete(answer);
+  return empty;
 }
 
 }  // namespace parvel::platform::linux_os

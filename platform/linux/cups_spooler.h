@@ -2,6 +2,7 @@
 // The printer spooler on Linux: CUPS through libcups. The server is the one libcups is pointed
 // at (CUPS_SERVER, client.conf, the local default).
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,14 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/print_jobs.h"
 #include "platform/spooler.h"
 
 struct _http_s;        // libcups's connection
+struct _ipp_s;         // libcups's IPP message
 struct _cups_dinfo_s;  // libcups's answer on what a queue takes
 
 namespace parvel::platform::linux_os {
 
-class CupsSpooler : public Spooler {
+class CupsSpooler : public Spooler, public PrintJobs {
  public:
   // `timeout`: how long one request may wait for the server. A server that let a request wait
   // that long is taken as silent for as long again: every call in that time fails at once, so a
@@ -32,6 +35,10 @@ class CupsSpooler : public Spooler {
   PrinterCapabilities Capabilities(const std::string& device) override;
   std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) override;
   std::optional<DeviceSettings> DefaultSettings(const PrinterHandle& printer) override;
+
+  JobStatus Status(const std::string& device, int job_id) override;
+  void Cancel(const std::string& device, int job_id) override;
+  std::vector<int> EmptyJobsSince(const std::string& device, int64_t since) override;
 
   // The paper a job gets: its sheet and margins in portrait terms (thousandths of a
   // millimetre) and the media value sent with the job, empty for the queue's own default.
@@ -66,15 +73,23 @@ class CupsSpooler : public Spooler {
   void Forget();
 
   // Sends one PDF document as a job named `title` with the paper that `detail` chooses for the
-  // settings, their sides and source, one copy. Answers the job id; throws SpoolerError with
-  // CUPS's message when the printer is gone or refuses the job.
+  // settings, their sides and source, one copy. The installed JobWatch hears of the job before
+  // its document goes out. The answer to the upload is not trusted (a stalled upload answers
+  // with the status of the job's creation): the job itself must show the document, else it is
+  // cancelled. Answers the job id; throws SpoolerError with CUPS's message when the printer is
+  // gone or refuses the job, or the document did not reach it.
   int SubmitPdf(const std::string& device, const std::string& title, std::string_view pdf,
                 const DeviceSettings& settings, const Detail& detail);
 
  private:
   Detail Query(const std::string& device);
   // A private connection with the timeout; fails at once while the server is taken as silent.
-  std::unique_ptr<::_http_s, HttpCloser> Connect();
+  std::unique_ptr<::_http_s, HttpCloser> Connect(bool even_if_silent = false);
+  // Sends `request` on the connection kept for following jobs (made anew when it fails);
+  // nullptr when no answer came.
+  ::_ipp_s* AskAboutJobs(const std::function<::_ipp_s*()>& make);
+  // Throws SpoolerError unless job `job_id` shows its document; a job without one is cancelled.
+  void ConfirmDocument(const std::string& device, int job_id);
   static int GaveUp(::_http_s* http, void* spooler);
   void NoteSilence();
 
@@ -86,6 +101,8 @@ class CupsSpooler : public Spooler {
   };
   std::mutex lock_;
   std::map<std::string, Kept> kept_;
+  std::unique_ptr<::_http_s, HttpCloser> jobs_http_;  // guarded by jobs_lock_
+  std::mutex jobs_lock_;
 };
 
 // A number as CUPS option text and PDF expect it, whatever the locale: "85.7", "54".

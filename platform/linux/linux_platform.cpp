@@ -135,6 +135,7 @@ LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>())
   Take<TempFiles>(put_back, &parts_->temp);
   Take<LibrarySearch>(put_back, &parts_->libraries);
   Take<Spooler>(put_back, &parts_->spooler);
+  Take<PrintJobs>(put_back, &parts_->spooler);
   Take<SurfaceFactory>(put_back, &parts_->surfaces);
   Take<ScreenSurfaceFactory>(put_back, &parts_->screen_surfaces);
   Take<MessageBoxes>(put_back, &parts_->message_boxes);
