@@ -1,6 +1,7 @@
 #pragma once
 // TForm1, the agent's main form: it holds the configuration texts and numbers, the card lines,
 // the polling timer and the card report, runs the start-up steps and one card per tick.
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -9,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/agent/card_journal.h"
 #include "app/agent/card_print.h"
 #include "app/agent/card_report.h"
 #include "app/agent/config.h"
 #include "app/agent/error_report.h"
 #include "app/agent/spool.h"
+#include "app/agent/spool_watch.h"
 #include "app/agent/timer.h"
+#include "platform/print_jobs.h"
 
 namespace parvel::agent {
 
@@ -23,8 +27,9 @@ inline constexpr size_t kCardByteLimit = size_t{1024} * 1024;
 
 class TForm1 {
  public:
-  // `timer` becomes Timer1; `print` prints the card report and must outlive the form.
-  TForm1(std::unique_ptr<TTimer> timer, TCardPrint& print);
+  // `timer` becomes Timer1; `job_timer` paces the looks at a card's job while it prints;
+  // `print` prints the card report and must outlive the form.
+  TForm1(std::unique_ptr<TTimer> timer, std::unique_ptr<TTimer> job_timer, TCardPrint& print);
   ~TForm1();
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -45,8 +50,12 @@ class TForm1 {
   // report. While a report is open no tick starts a card, and a failure that repeats unchanged
   // on an unchanged file is reported only the first time.
   void Tick();
-  // One tick: at most one card printed. Failures propagate.
+  // One tick: at most one card started. Its job is then followed while the message loop runs,
+  // with Timer1 off until the job has ended; the card file is deleted only when the job
+  // completed. Failures propagate.
   void Timer1Timer();
+  // Whether a card's job is being followed.
+  bool Following() const { return following_.has_value(); }
   // The report's BeforePrint: the card lines become the labels' printed texts.
   void rParvelBeforePrint(report::TComponent& sender);
 
@@ -60,6 +69,8 @@ class TForm1 {
   std::function<void()> OnHideMainForm;
   // The wall clock the settle rule compares file times with.
   std::function<timespec()> Now;
+  // The steady clock that paces retries and the looks at a job.
+  std::function<std::chrono::steady_clock::time_point()> Clock;
 
   // The hidden components.
   std::string edtPath;
@@ -67,6 +78,7 @@ class TForm1 {
   std::string edtImpressora;
   std::vector<std::string> ListBox1;  // the lines of the card being printed
   std::unique_ptr<TTimer> Timer1;
+  std::unique_ptr<TTimer> JobTimer;
   std::unique_ptr<report::TppReport> rParvel;
   double Tops[kCardLines] = {};   // TOP1..TOP8, millimetres
   double Lefts[kCardLines] = {};  // LEFT1..LEFT8, millimetres
@@ -95,12 +107,42 @@ class TForm1 {
   static void ReadSettings(const TIniFile& ini, Settings& into);
   void Adopt(const Settings& settings);
   void Configure(const std::filesystem::path& file);
-  void PrintCard(const std::filesystem::path& path, const std::string& name);
+  // Shows `message` in the error report, unless it is the failure reported last for the same
+  // card file.
+  void Report(const std::string& message);
+  void PrintCard(const std::filesystem::path& folder, const std::string& name);
+  // The card of the journal whose job may still be under way: its job is looked up first.
+  void ResumeInPrint(const std::filesystem::path& folder);
+  // The spooler handed out the id of the card's job.
+  void JobCreated(const std::string& device, int job_id);
+  void StartFollowing(const std::filesystem::path& folder);
+  // One look at the job; ends the card when its job has ended.
+  void FollowJob();
+  void NextLook();
+  // The card is done with, printed or not: Timer1 runs again.
+  void EndCard();
+  // A failing printer or spooler is asked again after a growing wait.
+  void Backoff();
+  bool Undeletable(const std::filesystem::path& folder, const std::string& name) const;
+
+  // The card whose job is followed.
+  struct Followed {
+    std::filesystem::path folder;
+    TCardIdentity card;
+    std::string printer;
+    int job_id = 0;
+    std::chrono::steady_clock::time_point started;
+    bool told_waiting = false;  // its wait was reported
+    bool asked_in_vain = false;
+  };
+  enum class JobTimerUse { kNone, kLook, kTick };
 
   TCardPrint& print_;
   TNameOrder order_;
+  TSpoolWatch watch_{order_};
   TSettleRule settle_;
   TSpoolLock spool_lock_;
+  TCardJournal journal_;
   std::filesystem::path config_wanted_;
   std::string layout_printer_;  // the card layout's own printer
   std::filesystem::path config_folder_;
@@ -109,8 +151,14 @@ class TForm1 {
   bool printing_ = false;
   bool reload_pending_ = false;
   std::optional<Seen> current_;          // the card this tick works on
-  std::optional<Seen> undeletable_;      // printed, but its file could not be deleted
   std::optional<Failure> last_failure_;  // the last failure reported
+  std::optional<Followed> following_;
+  JobTimerUse job_timer_use_ = JobTimerUse::kNone;
+  std::chrono::steady_clock::time_point card_started_;
+  // Cards this agent could not delete: never printed while they stay as they are.
+  std::vector<TCardIdentity> undeletable_;
+  std::chrono::steady_clock::time_point retry_at_{};
+  std::chrono::seconds backoff_{0};
   // The boxes of the last print that found no usable printer: held back until a card prints.
   std::vector<TShownBox> refused_boxes_;
 };

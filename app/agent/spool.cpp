@@ -9,7 +9,9 @@
 #include <QCollator>
 #include <QLocale>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "app/agent/text_decoding.h"
@@ -26,7 +28,7 @@ struct TNameOrder::Impl {
   QCollator collator{QLocale::system()};
   Impl() { collator.setCaseSensitivity(Qt::CaseInsensitive); }
   // `a` and `b` are the same names as `a_text` and `b_text`.
-  bool Before(const QString& a, std::string_view a_text, const QString& b, std::string_view b_text) const {
+  bool Before(QStringView a, std::string_view a_text, QStringView b, std::string_view b_text) const {
     const int order = collator.compare(a, b);
     return order != 0 ? order < 0 : a_text < b_text;
   }
@@ -45,6 +47,16 @@ TNameOrder::~TNameOrder() = default;
 
 bool TNameOrder::Before(std::string_view a, std::string_view b) const {
   return impl_->Before(FromName(a), a, FromName(b), b);
+}
+
+TNameOrder::TKey::TKey(std::string name) : name_(std::move(name)) {
+  const QString text = FromName(name_);
+  text_.assign(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size()));
+}
+
+bool TNameOrder::Before(const TKey& a, const TKey& b) const {
+  return impl_->Before(QStringView(a.text_.data(), static_cast<qsizetype>(a.text_.size())), a.name_,
+                       QStringView(b.text_.data(), static_cast<qsizetype>(b.text_.size())), b.name_);
 }
 
 std::optional<std::string> FirstCard(const std::filesystem::path& folder, const TNameOrder& order) {
@@ -119,6 +131,31 @@ bool TCardFile::LockedByOther() const {
   return false;
 }
 
+bool TCardFile::OpenForWriting() const {
+  if (fd_ < 0) return false;
+  // The kernel refuses a read lease with EAGAIN while any process has the file open for writing
+  // (it counts the writers of the inode, so every user and this process too); this descriptor is
+  // read-only, so it is not one of them.
+  //
+  // A lease is broken when another process opens the file for writing (or truncates it) while
+  // the lease is held: the opener waits until the holder lets go, and the kernel signals the
+  // holder. Setting a lease makes this process the descriptor's owner for that signal (the
+  // kernel does it without F_SETOWN), and the signal is SIGIO unless F_SETSIG names another:
+  // SIGIO's default action ends the process. So the signal is made SIGURG first, whose default
+  // action is to ignore it and which the agent never handles, and the lease is let go of at once:
+  // a producer that opens the card in between waits those few microseconds (with O_NONBLOCK it
+  // is told EWOULDBLOCK), and no signal that arrives can do anything. The descriptor is the
+  // agent's own and is never O_ASYNC, so the F_SETSIG has no other effect.
+  if (fcntl(fd_, F_SETSIG, SIGURG) != 0) return false;
+  if (fcntl(fd_, F_SETLEASE, F_RDLCK) == 0) {
+    fcntl(fd_, F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  // EACCES: not the file's owner and no CAP_LEASE; EINVAL: no leases on this file system, or
+  // leases are off. Neither tells anything about writers.
+  return errno == EAGAIN;
+}
+
 std::vector<std::string> TCardFile::ReadLines(size_t max_lines, size_t byte_limit) const {
   return ReadCardLines(fd_, max_lines, byte_limit, path_.string());
 }
@@ -181,36 +218,60 @@ void DecodeLines(std::vector<std::string>& lines) {
   for (std::string& line : lines) line = FromWindows1252(line);
 }
 
-bool TSettleRule::Settled(const std::string& name, const TFileStamp& stamp, const timespec& now) {
-  const bool unchanged = last_stamp_ && last_name_ == name && *last_stamp_ == stamp;
-  last_name_ = name;
-  last_stamp_ = stamp;
-  if (unchanged) return true;
-  const int64_t age_ns = (static_cast<int64_t>(now.tv_sec) - stamp.mtime.tv_sec) * 1000000000LL +
-                         (now.tv_nsec - stamp.mtime.tv_nsec);
-  return age_ns >= 1000000000LL;
+bool TSettleRule::Settled(const std::string& name, const TFileStamp& stamp, const timespec& wall_now,
+                          std::chrono::steady_clock::time_point now, bool closed) {
+  auto seen = std::find_if(seen_.begin(), seen_.end(), [&](const Seen& s) { return s.name == name; });
+  // mtime + 1 s <= wall_now, without a sum that could overflow for a file dated at the far end.
+  const time_t second_ago = wall_now.tv_sec - 1;
+  const bool old = stamp.mtime.tv_sec < second_ago ||
+                   (stamp.mtime.tv_sec == second_ago && stamp.mtime.tv_nsec <= wall_now.tv_nsec);
+  if (closed || old) {
+    // Nothing to remember: the answer does not depend on an earlier look.
+    if (seen != seen_.end()) seen_.erase(seen);
+    return true;
+  }
+  // Written under a second ago by the wall clock, or in the future: the steady clock tells how
+  // long it has stayed as it is.
+  if (seen == seen_.end()) {
+    if (seen_.size() >= kRemembered) {
+      seen = std::min_element(seen_.begin(), seen_.end(),
+                              [](const Seen& a, const Seen& b) { return a.looked < b.looked; });
+      seen->name = name;
+    } else {
+      seen = seen_.insert(seen_.end(), Seen{name, stamp, now, now});
+    }
+    seen->stamp = stamp;
+    seen->since = now;
+  } else if (!(seen->stamp == stamp)) {
+    seen->stamp = stamp;
+    seen->since = now;
+  }
+  seen->looked = now;
+  return now - seen->since >= std::chrono::seconds(1);
 }
 
-bool TSpoolLock::Hold(const std::filesystem::path& folder) {
+THoldResult TSpoolLock::Hold(const std::filesystem::path& folder) {
   if (fd_ >= 0 && folder == folder_) {
     // Still the same folder, not one made anew under the same name.
     struct stat held {};
     struct stat now {};
     if (fstat(fd_, &held) == 0 && stat(folder.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
         held.st_ino == now.st_ino) {
-      return true;
+      return {true, 0};
     }
   }
   Release();
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return {false, errno};
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // EWOULDBLOCK: another holder; anything else (ENOLCK) is told as it is.
+    const int error = errno;
     close(fd);
-    return false;
+    return {false, error};
   }
   fd_ = fd;
   folder_ = folder;
-  return true;
+  return {true, 0};
 }
 
 void TSpoolLock::Release() {

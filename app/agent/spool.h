@@ -3,6 +3,7 @@
 // its lines are read. Nothing here prints or deletes.
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -35,6 +36,21 @@ class TNameOrder {
   TNameOrder& operator=(const TNameOrder&) = delete;
   // Whether `a` comes before `b`.
   bool Before(std::string_view a, std::string_view b) const;
+
+  // A name with the text the order compares made once, for a sorted container that compares it
+  // again and again.
+  class TKey {
+   public:
+    explicit TKey(std::string name);
+    const std::string& Name() const { return name_; }
+
+   private:
+    friend class TNameOrder;
+    std::string name_;
+    std::u16string text_;  // the name in UTF-16, as the collator reads it
+  };
+  // Whether `a` comes before `b`: the same answer as Before on their names.
+  bool Before(const TKey& a, const TKey& b) const;
 
  private:
   friend std::optional<std::string> FirstCard(const std::filesystem::path&, const TNameOrder&);
@@ -76,6 +92,12 @@ class TCardFile {
   const TFileStamp& Stamp() const { return stamp_; }
   // Whether another process holds a lock (fcntl or flock) on the file.
   bool LockedByOther() const;
+  // Whether some process, of any user, this one included, has the file open for writing (or
+  // mapped for writing). Told by a read lease, which the kernel refuses while the file is open
+  // for writing anywhere; the lease is let go of at once. False when that cannot be told: the
+  // agent does not own the file and lacks CAP_LEASE, or the file system has no leases (NFS, SMB,
+  // FUSE, ...), or leases are off (fs.leases-enable); the settle time alone then holds.
+  bool OpenForWriting() const;
   // Reads from the start up to `max_lines` lines (see ReadCardLines).
   std::vector<std::string> ReadLines(size_t max_lines, size_t byte_limit) const;
 
@@ -97,16 +119,35 @@ std::vector<std::string> ReadCardLines(int fd, size_t max_lines, size_t byte_lim
 // The lines as UTF-8: as they stand when together they are valid UTF-8, else from Windows-1252.
 void DecodeLines(std::vector<std::string>& lines);
 
-// A file is taken only once it has stopped changing: its stamp equals the one seen at the
-// previous look, or its last write is at least a second old. Remembers only the last file looked
-// at, so memory does not grow with the folder.
+// A file is taken only once it has stopped changing: its writer closed it, or its last write is
+// at least a second old. Where the wall clock and the file system's disagree (an mtime in the
+// future, a file server whose clock runs behind), a file whose stamp stays the same for a second
+// on the steady clock is taken too. Remembers only a few recent files, so memory does not grow
+// with the folder.
 class TSettleRule {
  public:
-  bool Settled(const std::string& name, const TFileStamp& stamp, const timespec& now);
+  // `closed`: the kernel told that the file's writer closed it, or that it was moved in, and
+  // `stamp` is still what the file was then.
+  bool Settled(const std::string& name, const TFileStamp& stamp, const timespec& wall_now,
+               std::chrono::steady_clock::time_point now, bool closed);
+
+  // How many files the rule remembers at most.
+  static constexpr size_t kRemembered = 16;
 
  private:
-  std::string last_name_;
-  std::optional<TFileStamp> last_stamp_;
+  struct Seen {
+    std::string name;
+    TFileStamp stamp;
+    std::chrono::steady_clock::time_point since;   // when this stamp was first seen
+    std::chrono::steady_clock::time_point looked;  // the last look
+  };
+  std::vector<Seen> seen_;
+};
+
+// What TSpoolLock::Hold did.
+struct THoldResult {
+  bool held = false;
+  int error = 0;  // errno of the failed open, or EWOULDBLOCK when another holder has the folder
 };
 
 // One agent per spool folder: two agents polling the same folder (a service and a desktop
@@ -119,9 +160,9 @@ class TSpoolLock {
   TSpoolLock(const TSpoolLock&) = delete;
   TSpoolLock& operator=(const TSpoolLock&) = delete;
 
-  // Holds `folder` (letting go of another folder held before); false while another process, or
-  // another holder in this one, holds it.
-  bool Hold(const std::filesystem::path& folder);
+  // Holds `folder` (letting go of another folder held before); not held while another process,
+  // or another holder in this one, holds it, or when the folder cannot be opened.
+  THoldResult Hold(const std::filesystem::path& folder);
   void Release();
 
  private:

@@ -35,7 +35,7 @@ TMainWindow::TMainWindow(bool desktop, const std::filesystem::path& config_file)
     RxTrayIcon1->SetActive(true);
   }
 
-  form_ = std::make_unique<TForm1>(std::make_unique<TQtTimer>(), print_);
+  form_ = std::make_unique<TForm1>(std::make_unique<TQtTimer>(), std::make_unique<TQtTimer>(), print_);
   // Start-up runs before the message loop: the end is queued so the loop ends as soon as it starts.
   form_->OnTerminate = [] {
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);

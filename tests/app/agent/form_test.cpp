@@ -9,10 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/agent/card_journal.h"
 #include "app/agent/config.h"
 #include "platform/linux/qt_message_box.h"
 #include "platform/message_box.h"
@@ -40,7 +44,10 @@ class FormTest : public ::testing::Test {
   FormTest() {
     auto owned = std::make_unique<TimerDouble>();
     timer = owned.get();
-    form = std::make_unique<TForm1>(std::move(owned), print);
+    auto owned_job_timer = std::make_unique<TimerDouble>();
+    job_timer = owned_job_timer.get();
+    form = std::make_unique<TForm1>(std::move(owned), std::move(owned_job_timer), print);
+    form->Clock = [this] { return clock; };
     form->OnTerminate = [this] { ++terminations; };
     form->OnHideMainForm = [this] { ++hides; };
     spool = scratch.path() / "spool";
@@ -73,8 +80,12 @@ class FormTest : public ::testing::Test {
   ScratchFolder scratch;
   MessageBoxDouble boxes;
   platform::ScopedInstall<platform::MessageBoxes> boxes_installed{&boxes};
+  testing::JobsDouble jobs;
+  platform::ScopedInstall<platform::PrintJobs> jobs_installed{&jobs};
   PrintDouble print;
   TimerDouble* timer = nullptr;
+  TimerDouble* job_timer = nullptr;
+  std::chrono::steady_clock::time_point clock = std::chrono::steady_clock::now();
   std::unique_ptr<TForm1> form;
   fs::path spool;
   int terminations = 0;
@@ -145,7 +156,7 @@ TEST_F(FormTest, ABadValueLeavesThePartlyConfiguredState) {
     platform::ScopedInstall<platform::RegionalSettings> installed(&regional);
     auto owned = std::make_unique<TimerDouble>();
     TimerDouble* case_timer = owned.get();
-    TForm1 fresh(std::move(owned), print);
+    TForm1 fresh(std::move(owned), std::make_unique<TimerDouble>(), print);
     boxes.boxes.clear();
     fresh.FormCreate(Ini(c.ini));
     EXPECT_EQ(Boxes(), c.report ? std::vector<std::string>{c.report} : std::vector<std::string>{});
@@ -300,20 +311,37 @@ TEST_F(FormTest, ACardThatFailsIsKeptAndReportedOnceWhileNothingChanges) {
   EXPECT_FALSE(fs::exists(card));
 }
 
-TEST_F(FormTest, AFailedPrintKeepsTheCardAndAChangedFailureIsReportedAgain) {
+TEST_F(FormTest, AFailedPrintKeepsTheCardAndIsTriedAgainAfterGrowingWaits) {
   Configure();
   const fs::path card = Card("a.car", EightLines("a"));
   print.failure = "The printer is offline";
-  form->Tick();
-  form->Tick();
+  std::vector<int> tried_at;
+  int now_ms = 0;
+  print.during = [&] { tried_at.push_back(now_ms); };
+  const auto start = clock;
+  for (now_ms = 0; now_ms <= 20000; now_ms += 500) {
+    clock = start + std::chrono::milliseconds(now_ms);
+    form->Tick();
+  }
+  // Waits of 2, 4 and 8 seconds: a failing printer is not asked at every tick.
+  EXPECT_EQ(tried_at, (std::vector<int>{0, 2000, 6000, 14000}));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: The printer is offline."});
+  EXPECT_TRUE(fs::exists(card));
+
+  // A changed failure is news; the first success brings the normal pace back.
   print.failure = "The queue rejects jobs";
+  clock = start + std::chrono::seconds(30);
   form->Tick();
+  EXPECT_EQ(Boxes().back(), "Parvel: The queue rejects jobs.");
   print.failure.clear();
+  clock += std::chrono::seconds(32);
   form->Tick();
-  EXPECT_EQ(Boxes(),
-            (std::vector<std::string>{"Parvel: The printer is offline.", "Parvel: The queue rejects jobs."}));
   EXPECT_EQ(print.cards.size(), 1u);
   EXPECT_FALSE(fs::exists(card));
+  Card("b.car", EightLines("b"));
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 2u);
+  EXPECT_EQ(Boxes().size(), 2u);
 }
 
 TEST_F(FormTest, ACardWithoutAUsablePrinterIsKeptAndThePrintersWarningIsNotRepeated) {
@@ -362,14 +390,22 @@ TEST_F(FormTest, ThePrinterNotChosenAtStartUpIsChosenAgainForTheCard) {
 TEST_F(FormTest, AFileStillBeingWrittenWaitsInSilence) {
   Configure();
   const fs::path card = spool / "a.car";
-  WriteFile(card, "1\n2\n3\n");  // written just now
-  form->Tick();
+  // The producer pauses between lines, longer than a tick, with the file open.
+  const int writer = open(card.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(writer, 0);
+  const std::string half = "1\n2\n3\n";
+  ASSERT_EQ(write(writer, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+  for (int tick = 0; tick < 3; ++tick) {
+    clock += std::chrono::milliseconds(500);
+    form->Tick();
+  }
   EXPECT_TRUE(print.cards.empty());
-  WriteFile(card, EightLines("a"));  // the writer goes on
+  const std::string rest = "4\n5\n6\n7\n8\n";
+  ASSERT_EQ(write(writer, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+  close(writer);  // the kernel tells the agent that its writer is done
   form->Tick();
-  EXPECT_TRUE(print.cards.empty());
-  form->Tick();  // unchanged since the previous tick
-  EXPECT_EQ(print.cards.size(), 1u);
+  ASSERT_EQ(print.cards.size(), 1u);
+  EXPECT_EQ(print.cards[0].texts[7], "8");
   EXPECT_TRUE(Boxes().empty());
 }
 
@@ -397,11 +433,22 @@ TEST_F(FormTest, TheSpoolFolderIsLookedForAtEveryTick) {
   EXPECT_EQ(print.cards.size(), 1u);
 }
 
+TEST_F(FormTest, ASpoolFolderThatCannotBeReachedSaysWhy) {
+  WriteFile(scratch.path() / "file", "");
+  form->FormCreate(
+      Ini("[TELA]\nPATH=" + (scratch.path() / "file" / "spool").string() + "\nTIME=100\n" + kPositions));
+  form->Tick();
+  form->Tick();
+  EXPECT_EQ(Boxes(),
+            std::vector<std::string>{"Parvel: Cannot open the spool folder \"" +
+                                     (scratch.path() / "file" / "spool").string() + "\". Not a directory."});
+}
+
 TEST_F(FormTest, OneAgentServesASpoolFolder) {
   Configure();
   auto owned = std::make_unique<TimerDouble>();
   PrintDouble second_print;
-  TForm1 second(std::move(owned), second_print);
+  TForm1 second(std::move(owned), std::make_unique<TimerDouble>(), second_print);
   second.FormCreate(scratch.path() / "parvel.INI");
   Card("a.car", EightLines("a"));
   form->Tick();  // the first agent holds the folder from its first tick on
@@ -426,21 +473,185 @@ TEST_F(FormTest, ATooLargeCardIsReportedAndKept) {
   EXPECT_TRUE(fs::exists(card));
 }
 
-TEST_F(FormTest, ACardThatCannotBeDeletedIsReportedAndNotPrintedAgain) {
+TEST_F(FormTest, ACardPutInPlaceOfTheOneInPrintStaysAndPrintsNext) {
   Configure();
-  const fs::path card = Card("a.car", EightLines("a"));
-  // Its producer puts a folder in its place while it prints: the deletion fails.
+  const fs::path card = Card("a.car", EightLines("old"));
+  const fs::path newer = scratch.path() / "newer.car";
+  WriteFile(newer, EightLines("new"));
+  // Its producer renames a new card over the name while the old one prints.
   print.during = [&] {
-    fs::remove(card);
-    fs::create_directory(card);
+    if (print.cards.empty()) fs::rename(newer, card);
   };
   form->Tick();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(
-      Boxes()[0].rfind("Parvel: The card \"" + card.string() + "\" was printed but cannot be deleted. ", 0),
-      0u)
-      << Boxes()[0];
+  ASSERT_TRUE(fs::exists(card));
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 2u);
+  EXPECT_EQ(print.cards[0].texts[0], "old1");
+  EXPECT_EQ(print.cards[1].texts[0], "new1");
+  EXPECT_FALSE(fs::exists(card));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+// A card leaves the folder only when its job completed; the timer stays off while its job is
+// followed.
+TEST_F(FormTest, ACardIsDeletedOnlyOnceItsJobCompleted) {
+  using State = platform::JobStatus::State;
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  Card("b.car", EightLines("b"));
+  jobs.states[1] = {testing::JobsDouble::With(State::kPending), testing::JobsDouble::With(State::kProcessing),
+                    testing::JobsDouble::Completed()};
+  form->Tick();
+  EXPECT_TRUE(form->Following());
+  EXPECT_TRUE(fs::exists(card));
+  EXPECT_FALSE(timer->Enabled());
+  EXPECT_TRUE(job_timer->Armed());
+  EXPECT_EQ(job_timer->armed_interval, 25u);
+  timer->Fire();  // no second card meanwhile
   EXPECT_EQ(print.cards.size(), 1u);
+  job_timer->Fire();
+  EXPECT_TRUE(fs::exists(card));
+  job_timer->Fire();
+  EXPECT_FALSE(fs::exists(card));
+  EXPECT_FALSE(form->Following());
+  EXPECT_TRUE(timer->Enabled());
+  EXPECT_EQ(jobs.looks, (std::vector<std::pair<std::string, int>>{{"Card", 1}, {"Card", 1}, {"Card", 1}}));
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 2u);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_FALSE(fs::exists(spool / kJournalName)) << "nothing left to remember";
+}
+
+// A job that ends without printing keeps its card, says why in CUPS's words once, and does
+// not print it again until its file changes; the cards after it go on.
+TEST_F(FormTest, AJobThatEndsWithoutPrintingKeepsAndHoldsItsCard) {
+  using State = platform::JobStatus::State;
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  platform::JobStatus aborted = testing::JobsDouble::With(State::kAborted);
+  aborted.job_reasons = {"job-aborted-by-system"};
+  aborted.printer_reasons = {"media-empty-error"};
+  aborted.printer_message = "Out of cards";
+  jobs.states[1] = {aborted};
+  form->Tick();
+  EXPECT_EQ(Boxes(),
+            std::vector<std::string>{
+                "Parvel: The card \"" + card.string() +
+                "\" was not printed: job 1 on \"Card\" was aborted (job: job-aborted-by-system; printer: "
+                "media-empty-error, Out of cards). The card is kept and prints again once its file is "
+                "changed or replaced."});
+  Card("b.car", EightLines("b"));
+  form->Tick();
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 2u);
+  EXPECT_EQ(print.cards[1].texts[0], "b1");
+  EXPECT_TRUE(fs::exists(card));
+
+  // Held across a restart too, until the file changes.
+  form.reset();
+  auto owned = std::make_unique<TimerDouble>();
+  timer = owned.get();
+  form = std::make_unique<TForm1>(std::move(owned), std::make_unique<TimerDouble>(), print);
+  Configure();
+  form->Tick();
+  EXPECT_EQ(print.cards.size(), 2u);
+  testing::Age(card, 3);
+  form->Tick();
+  ASSERT_EQ(print.cards.size(), 3u);
+  EXPECT_EQ(print.cards[2].texts[0], "a1");
+  EXPECT_FALSE(fs::exists(card));
+}
+
+TEST_F(FormTest, AJobWaitingInAStoppedQueueIsReportedOnceAndFollowedUntilItPrints) {
+  using State = platform::JobStatus::State;
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  platform::JobStatus stopped = testing::JobsDouble::With(State::kPending);
+  stopped.printer_stopped = true;
+  stopped.printer_message = "Paused";
+  jobs.states[1] = {stopped, stopped, stopped, testing::JobsDouble::Completed()};
+  form->Tick();
+  job_timer->Fire();
+  job_timer->Fire();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: The card \"" + card.string() +
+                                              "\" waits: job 1 on \"Card\" is pending (printer: stopped, "
+                                              "Paused); it prints once the printer is resumed."});
+  EXPECT_TRUE(fs::exists(card));
+  job_timer->Fire();
+  EXPECT_FALSE(fs::exists(card));
+  EXPECT_EQ(print.cards.size(), 1u) << "sent once";
+}
+
+// The document of a job that did not reach the spooler: the job is cancelled, the card kept.
+TEST_F(FormTest, AJobWithoutItsDocumentIsCancelledAndTheCardTriedAgain) {
+  using State = platform::JobStatus::State;
+  Configure();
+  const fs::path card = Card("a.car", EightLines("a"));
+  print.failure_after_job = "The document did not reach the printer";
+  jobs.states[1] = {testing::JobsDouble::With(State::kHeld, 0)};
+  form->Tick();
+  EXPECT_EQ(jobs.cancelled, std::vector<int>{1});
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"Parvel: The document did not reach the printer."});
+  EXPECT_TRUE(fs::exists(card));
+  print.failure_after_job.clear();
+  clock += std::chrono::seconds(3);
+  form->Tick();
+  EXPECT_FALSE(fs::exists(card));
+  EXPECT_EQ(print.cards.size(), 1u);
+}
+
+// After a crash the journal names the card in print: its job is looked up, not sent again.
+TEST_F(FormTest, ACardInPrintAtACrashIsLookedUpBeforeItIsSentAgain) {
+  using State = platform::JobStatus::State;
+  const fs::path card = spool / "a.car";
+  const struct {
+    const char* name;
+    int job_id;
+    std::deque<platform::JobStatus> states;
+    size_t printed;  // cards sent afterwards
+    bool kept;
+    std::vector<int> cancelled;
+  } cases[] = {
+      {"completed", 7, {testing::JobsDouble::Completed()}, 0, false, {}},
+      {"still printing",
+       7,
+       {testing::JobsDouble::With(State::kProcessing), testing::JobsDouble::Completed()},
+       0,
+       false,
+       {}},
+      {"created without its document", 7, {testing::JobsDouble::With(State::kPending, 0)}, 1, false, {7}},
+      {"stopped before the job existed", 0, {}, 1, false, {41, 42}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Card("a.car", EightLines("a"));
+    const std::optional<TFileStamp> now = StampOf(spool, "a.car");
+    ASSERT_TRUE(now);
+    TCardJournal journal;
+    journal.Open(spool);
+    journal.Begin(TCardInPrint{TCardIdentity{"a.car", *now}, "Card", 0, 0});
+    if (c.job_id > 0) journal.SetJob(c.job_id, "Card");
+    jobs.states[c.job_id] = c.states;
+    jobs.cancelled.clear();
+    jobs.empty_jobs = {41, 42};
+    const size_t before = print.cards.size();
+    form.reset();
+    auto owned = std::make_unique<TimerDouble>();
+    timer = owned.get();
+    auto owned_job_timer = std::make_unique<TimerDouble>();
+    job_timer = owned_job_timer.get();
+    form = std::make_unique<TForm1>(std::move(owned), std::move(owned_job_timer), print);
+    form->Clock = [this] { return clock; };
+    Configure();
+    form->Tick();
+    if (form->Following()) job_timer->Fire();
+    if (c.printed > 0) form->Tick();
+    EXPECT_EQ(print.cards.size() - before, c.printed);
+    EXPECT_EQ(fs::exists(card), c.kept);
+    EXPECT_EQ(jobs.cancelled, c.cancelled);
+    EXPECT_TRUE(Boxes().empty());
+    fs::remove(card);
+  }
 }
 
 // A modal report lets the loop run; the timer ticks on, but no card starts until it is closed.
@@ -487,11 +698,11 @@ TEST(FormReports, AreOneLineEachOnTheLogWithoutADisplay) {
   platform::ScopedInstall<platform::MessageBoxes> installed(&real);
   PrintDouble print;
   {
-    TForm1 missing(std::make_unique<TimerDouble>(), print);
+    TForm1 missing(std::make_unique<TimerDouble>(), std::make_unique<TimerDouble>(), print);
     missing.FormCreate(scratch.path() / "parvel.INI");
   }
   {
-    TForm1 partly(std::make_unique<TimerDouble>(), print);
+    TForm1 partly(std::make_unique<TimerDouble>(), std::make_unique<TimerDouble>(), print);
     WriteFile(scratch.path() / "parvel.INI", "[TELA]\nTOP1=8.731.5\n");
     partly.FormCreate(scratch.path() / "parvel.INI");
   }

@@ -1,5 +1,6 @@
 // The spool folder: which card is next, which entries are never cards, how a card file is
-// opened and read, and when a file that may still be written is taken.
+// opened and read, when a file that may still be written is taken, whether a writer has it open,
+// and why the folder is not held.
 #include "app/agent/spool.h"
 
 #include <fcntl.h>
@@ -12,6 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -222,27 +228,240 @@ TEST(CardLines, DecodeAsUtf8OrWindows1252) {
   }
 }
 
-TEST(SettleRule, TakesAFileUnchangedSinceTheLastLookOrOlderThanASecond) {
-  const timespec now{1000, 500000000};
-  TFileStamp fresh{1, 2, 10, {1000, 0}};       // written half a second ago
-  TFileStamp old{1, 3, 10, {999, 500000000}};  // exactly a second ago
+using Steady = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(SettleRule, TakesAFileClosedOrLastWrittenASecondAgoOrUnchangedForASecondOfTheSteadyClock) {
+  const timespec wall{1000, 500000000};
+  const Steady::time_point t0{};                        // the steady clock as the test tells it
+  const TFileStamp young{1, 2, 10, {1000, 0}};          // written half a second ago
+  const TFileStamp old{1, 3, 10, {999, 500000000}};     // exactly a second ago
+  const TFileStamp almost{1, 4, 10, {999, 500000001}};  // a nanosecond short of a second
+  const TFileStamp future{1, 5, 10, {4600, 0}};         // an hour ahead of the wall clock
+  TFileStamp grown = future;
+  grown.size = 20;
+  TFileStamp far = future;
+  far.mtime.tv_sec = std::numeric_limits<time_t>::max();  // no sum may overflow
+  TFileStamp ancient = old;
+  ancient.mtime.tv_sec = std::numeric_limits<time_t>::min();
+
+  // Each row looks at a file with the same rule, in order.
+  const struct {
+    const char* what;
+    const char* name;
+    TFileStamp stamp;
+    timespec wall;
+    int steady_ms;
+    bool closed;
+    bool settled;
+  } rows[] = {
+      {"a young file waits", "young.car", young, wall, 0, false, false},
+      {"looked at again at once, it still waits: nothing is about ticks", "young.car", young, wall, 0, false,
+       false},
+      {"and while its stamp has stayed for less than a second", "young.car", young, wall, 999, false, false},
+      {"a young file its writer closed is taken", "closed.car", young, wall, 0, true, true},
+      {"an old file is taken", "old.car", old, wall, 0, false, true},
+      {"a nanosecond younger, it waits", "almost.car", almost, wall, 0, false, false},
+      {"a second later on the wall clock, it is old",
+       "almost.car",
+       almost,
+       {1001, 500000001},
+       0,
+       false,
+       true},
+      {"an mtime in the future waits", "future.car", future, wall, 0, false, false},
+      {"still after half a second", "future.car", future, wall, 500, false, false},
+      {"unchanged for a second of the steady clock, it is taken", "future.car", future, wall, 1000, false,
+       true},
+      {"a changed stamp starts the second again", "future.car", grown, wall, 1200, false, false},
+      {"0.9 s after the change", "future.car", grown, wall, 2100, false, false},
+      {"a second after the change", "future.car", grown, wall, 2200, false, true},
+      {"the young file has been the same for more than a second now", "young.car", young, wall, 2200, false,
+       true},
+      {"the end of time is in the future", "far.car", far, wall, 0, false, false},
+      {"the start of time is old", "ancient.car", ancient, wall, 0, false, true},
+  };
+  TSettleRule rule;
+  for (const auto& row : rows) {
+    EXPECT_EQ(rule.Settled(row.name, row.stamp, row.wall, t0 + milliseconds(row.steady_ms), row.closed),
+              row.settled)
+        << row.what;
+  }
+}
+
+TEST(SettleRule, RemembersOnlyTheFilesLookedAtLast) {
+  const timespec wall{1000, 0};
+  const TFileStamp future{1, 2, 10, {2000, 0}};
+  const Steady::time_point t0{};
+  const auto name = [](size_t n) { return std::to_string(n) + ".car"; };
 
   TSettleRule rule;
-  EXPECT_TRUE(rule.Settled("old.car", old, now));
-  EXPECT_FALSE(rule.Settled("a.car", fresh, now));
-  EXPECT_TRUE(rule.Settled("a.car", fresh, now));  // unchanged since the previous tick
+  // As many files as it remembers: each is taken once it has stayed the same for a second.
+  for (size_t n = 0; n < TSettleRule::kRemembered; ++n)
+    EXPECT_FALSE(rule.Settled(name(n), future, wall, t0, false));
+  for (size_t n = 0; n < TSettleRule::kRemembered; ++n) {
+    EXPECT_TRUE(rule.Settled(name(n), future, wall, t0 + milliseconds(1000), false)) << n;
+  }
+  // One more: the file looked at longest ago is forgotten, and starts over.
+  EXPECT_FALSE(rule.Settled("new.car", future, wall, t0 + milliseconds(1000), false));
+  EXPECT_FALSE(rule.Settled(name(0), future, wall, t0 + milliseconds(1500), false));
+  EXPECT_TRUE(rule.Settled(name(0), future, wall, t0 + milliseconds(2500), false));
+  EXPECT_TRUE(rule.Settled(name(2), future, wall, t0 + milliseconds(2500), false));
+}
 
-  TFileStamp grown = fresh;
-  grown.size = 20;
-  EXPECT_FALSE(rule.Settled("a.car", grown, now));
-  TFileStamp rewritten = grown;
-  rewritten.mtime.tv_nsec = 1;
-  EXPECT_FALSE(rule.Settled("a.car", rewritten, now));
-  EXPECT_TRUE(rule.Settled("a.car", rewritten, now));
+TEST(OpenForWriting, TellsAWriterOfThisProcessOrAnother) {
+  ScratchFolder folder;
+  const auto path = folder.path() / "card.car";
+  WriteFile(path, "line\n");
+  EXPECT_FALSE(TCardFile(path).OpenForWriting());
+  {
+    const int reader = open(path.c_str(), O_RDONLY);  // readers do not count
+    EXPECT_FALSE(TCardFile(path).OpenForWriting());
+    close(reader);
+  }
+  {  // another descriptor of this process
+    const int writer = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(writer, 0);
+    const TCardFile file(path);
+    EXPECT_TRUE(file.OpenForWriting());
+    EXPECT_TRUE(file.OpenForWriting());  // asking again changes nothing
+    close(writer);
+    EXPECT_FALSE(file.OpenForWriting());
+  }
+  {  // another process
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int fd = open(path.c_str(), O_RDWR);
+      const char ok = fd >= 0 ? 'y' : 'n';
+      (void)!write(ready[1], &ok, 1);
+      char done = 0;
+      (void)!read(release[0], &done, 1);
+      _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
+    EXPECT_TRUE(TCardFile(path).OpenForWriting());
+    (void)!write(release[1], "x", 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_FALSE(TCardFile(path).OpenForWriting());
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  }
+  EXPECT_FALSE(TCardFile(folder.path() / "missing.car").OpenForWriting());
+}
 
-  // Another file in between: the rule remembers only the last one.
-  EXPECT_FALSE(rule.Settled("b.car", fresh, now));
-  EXPECT_FALSE(rule.Settled("a.car", rewritten, now));
+TEST(OpenForWriting, CannotTellForAFileOfAnotherUserAndSaysNo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  ScratchFolder folder;
+  const auto path = folder.path() / "card.car";
+  WriteFile(path, "line\n");
+  const int writer = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const TCardFile file(path);  // opened as root, asked as nobody: not the owner, no CAP_LEASE
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+    _exit(file.OpenForWriting() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(writer);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a writer was told; 2: could not become nobody";
+}
+
+TEST(OpenForWriting, AWriterOpeningTheFileWhileTheLeaseIsHeldSignalsNothingHarmful) {
+  // The lease lasts a few microseconds: a writer that opens the file again and again meets it
+  // now and then, and breaks it. SIGIO, the signal the kernel sends by default, would end the
+  // asking process.
+  ScratchFolder folder;
+  const auto path = folder.path() / "card.car";
+  WriteFile(path, "line\n");
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    for (;;) close(open(path.c_str(), O_WRONLY));
+  }
+  const pid_t asker = fork();
+  ASSERT_GE(asker, 0);
+  if (asker == 0) {
+    const TCardFile file(path);
+    int answers = 0;
+    const auto until = Steady::now() + milliseconds(500);
+    while (Steady::now() < until) answers += file.OpenForWriting() ? 0 : 1;
+    _exit(answers > 0 ? 0 : 3);  // 3: never saw the file without a writer
+  }
+  int status = 0;
+  waitpid(asker, &status, 0);
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  ASSERT_FALSE(WIFSIGNALED(status)) << strsignal(WTERMSIG(status));
+  EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 3));
+}
+
+TEST(SpoolLock, TellsWhyAFolderIsNotHeld) {
+  ScratchFolder folder;
+  const auto& dir = folder.path();
+  WriteFile(dir / "file", "");
+  TSpoolLock lock;
+  const struct {
+    const char* what;
+    std::filesystem::path folder;
+    int error;
+  } cases[] = {
+      {"missing", dir / "missing", ENOENT},
+      {"under a regular file", dir / "file" / "spool", ENOTDIR},
+      {"a regular file", dir / "file", ENOTDIR},
+  };
+  for (const auto& c : cases) {
+    const THoldResult result = lock.Hold(c.folder);
+    EXPECT_FALSE(result.held) << c.what;
+    EXPECT_EQ(result.error, c.error) << c.what << ": " << std::strerror(result.error);
+  }
+
+  const THoldResult held = lock.Hold(dir);
+  EXPECT_TRUE(held.held);
+  EXPECT_EQ(held.error, 0);
+  EXPECT_TRUE(lock.Hold(dir).held);  // still held
+
+  TSpoolLock second;
+  const THoldResult refused = second.Hold(dir);
+  EXPECT_FALSE(refused.held);
+  EXPECT_EQ(refused.error, EWOULDBLOCK);
+  lock.Release();
+  EXPECT_TRUE(second.Hold(dir).held);
+}
+
+TEST(SpoolLock, TellsAFolderThatCannotBeOpened) {
+  if (geteuid() == 0) GTEST_SKIP() << "every folder opens for root";
+  ScratchFolder folder;
+  const auto closed = folder.path() / "closed";
+  std::filesystem::create_directory(closed);
+  ASSERT_EQ(chmod(closed.c_str(), 0), 0);
+  TSpoolLock lock;
+  const THoldResult result = lock.Hold(closed);
+  chmod(closed.c_str(), 0700);
+  EXPECT_FALSE(result.held);
+  EXPECT_EQ(result.error, EACCES);
+}
+
+TEST(NameOrder, KeysOrderAsTheirNames) {
+  TNameOrder order;
+  const std::vector<std::string> names{"a.car", "A.car",  "B.car", "b.car", "é.car", "E.car",  "f.car",
+                                       "0.car", "_x.car", "Ä.car", "z.car", "Z.car", "ab.car", "a b.car"};
+  for (const std::string& a : names) {
+    for (const std::string& b : names) {
+      EXPECT_EQ(order.Before(TNameOrder::TKey(a), TNameOrder::TKey(b)), order.Before(a, b)) << a << " " << b;
+    }
+  }
+  EXPECT_EQ(TNameOrder::TKey("x.car").Name(), "x.car");
 }
 
 }  // namespace
