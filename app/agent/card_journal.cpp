@@ -209,7 +209,9 @@ void TCardJournal::Save() {
   const fs::path file = folder_ / kJournalName;
   const fs::path temporary = folder_ / (std::string(kJournalName) + ".new");
   unlink(temporary.c_str());
-  // Nothing to remember: the folder keeps no journal.
+  // Nothing to remember: the folder keeps no journal. Synced with the folder, so that the card
+  // removed before is gone for good too: a card back after a power loss without its journal
+  // would print again.
   if (!in_print_ && held_.empty()) {
     if (unlink(file.c_str()) != 0 && errno != ENOENT) {
       throw ECardFileError("Cannot remove the journal \"" + file.string() + "\". " + SystemError());

@@ -36,10 +36,12 @@ using std::chrono::milliseconds;
 
 // The longest wait before a failing printer or spooler is asked again.
 constexpr std::chrono::seconds kLongestBackoff{60};
-// Looks at a job come soon after it starts, then further apart, about a twentieth of the time
-// it has taken so far: a card's end is seen within a few per cent of its printing time.
-constexpr milliseconds kFirstLook{25};
+// Looks at a job come soon after it starts, then further apart, a fiftieth of the time it has
+// taken so far: a card's end is seen within a few per cent of its printing time, and a look
+// costs one small request on a kept connection.
+constexpr milliseconds kFirstLook{10};
 constexpr milliseconds kLongestLook{1000};
+constexpr milliseconds kNearLook{5};
 
 // Hears the job's id from the spooler before its document goes out.
 class TJobCreated : public platform::JobWatch {
@@ -410,7 +412,15 @@ void TForm1::StartFollowing(const std::filesystem::path& folder) {
 
 void TForm1::NextLook() {
   const auto taken = std::chrono::duration_cast<milliseconds>(Clock() - following_->started);
-  milliseconds wait = std::clamp(taken / 20, kFirstLook, kLongestLook);
+  milliseconds wait = std::clamp(taken / 50, kFirstLook, kLongestLook);
+  // Cards on one printer take about as long each: the looks gather around the time the last
+  // one took, few before it and close together near it.
+  const milliseconds expected = last_job_took_;
+  if (expected.count() > 0 && taken < expected * 9 / 10) {
+    wait = std::clamp(expected * 9 / 10 - taken, kFirstLook, kLongestLook);
+  } else if (expected.count() > 0 && taken < expected * 13 / 10) {
+    wait = kNearLook;
+  }
   if (following_->asked_in_vain) wait = kLongestLook * 2;
   job_timer_use_ = JobTimerUse::kLook;
   JobTimer->SetInterval(static_cast<uint32_t>(wait.count()));
@@ -497,6 +507,9 @@ void TForm1::FollowJob() {
     NextLook();
     Report(e.what());
     return;
+  }
+  if (status.state == State::kCompleted && !job.told_waiting) {
+    last_job_took_ = std::chrono::duration_cast<milliseconds>(Clock() - job.started);
   }
   following_.reset();
   EndCard();

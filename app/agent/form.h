@@ -155,6 +155,8 @@ class TForm1 {
   std::optional<Followed> following_;
   JobTimerUse job_timer_use_ = JobTimerUse::kNone;
   std::chrono::steady_clock::time_point card_started_;
+  // How long the last card's job took from its document to its end, when it did not wait.
+  std::chrono::milliseconds last_job_took_{0};
   // Cards this agent could not delete: never printed while they stay as they are.
   std::vector<TCardIdentity> undeletable_;
   std::chrono::steady_clock::time_point retry_at_{};

@@ -506,7 +506,7 @@ TEST_F(FormTest, ACardIsDeletedOnlyOnceItsJobCompleted) {
   EXPECT_TRUE(fs::exists(card));
   EXPECT_FALSE(timer->Enabled());
   EXPECT_TRUE(job_timer->Armed());
-  EXPECT_EQ(job_timer->armed_interval, 25u);
+  EXPECT_EQ(job_timer->armed_interval, 10u);
   timer->Fire();  // no second card meanwhile
   EXPECT_EQ(print.cards.size(), 1u);
   job_timer->Fire();
@@ -520,6 +520,36 @@ TEST_F(FormTest, ACardIsDeletedOnlyOnceItsJobCompleted) {
   EXPECT_EQ(print.cards.size(), 2u);
   EXPECT_TRUE(Boxes().empty());
   EXPECT_FALSE(fs::exists(spool / kJournalName)) << "nothing left to remember";
+}
+
+// The looks at a job are few while it prints and close together about when the last card's
+// job ended: the printer does not wait on the agent, nor CUPS on a stream of questions.
+TEST_F(FormTest, LooksAtAJobGatherAboutTheTimeTheLastCardTook) {
+  using State = platform::JobStatus::State;
+  Configure();
+  Card("a.car", EightLines("a"));
+  const platform::JobStatus printing = testing::JobsDouble::With(State::kProcessing);
+  jobs.states[1] = {printing, testing::JobsDouble::Completed()};
+  form->Tick();
+  EXPECT_EQ(job_timer->armed_interval, 10u);  // nothing known yet
+  clock += std::chrono::milliseconds(1000);
+  job_timer->Fire();
+  ASSERT_FALSE(form->Following());
+
+  Card("b.car", EightLines("b"));
+  jobs.states[2] = {printing, printing, printing, testing::JobsDouble::Completed()};
+  clock += std::chrono::milliseconds(100);
+  form->Tick();
+  EXPECT_EQ(job_timer->armed_interval, 900u);  // the last one took a second
+  clock += std::chrono::milliseconds(900);
+  job_timer->Fire();
+  EXPECT_EQ(job_timer->armed_interval, 5u);  // about when it should end
+  clock += std::chrono::milliseconds(500);
+  job_timer->Fire();
+  EXPECT_EQ(job_timer->armed_interval, 28u);  // later than that: a fiftieth of its age
+  clock += std::chrono::milliseconds(28);
+  job_timer->Fire();
+  EXPECT_FALSE(form->Following());
 }
 
 // A job that ends without printing keeps its card, says why in CUPS's words once, and does
