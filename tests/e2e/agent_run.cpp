@@ -1,7 +1,9 @@
 #include "tests/e2e/agent_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <langinfo.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -193,6 +195,13 @@ void AgentRun::Start(const std::vector<std::string>& args) {
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    if (run_as_ &&
+        (setgroups(0, nullptr) != 0 || setresgid(run_as_->second, run_as_->second, run_as_->second) != 0 ||
+         setresuid(run_as_->first, run_as_->first, run_as_->first) != 0)) {
+      _exit(126);
+    }
+    // A change of user clears the parent-death signal.
+    if (run_as_ && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(127);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
@@ -231,6 +240,34 @@ std::optional<int> AgentRun::Stop() {
   kill(pid_, SIGKILL);
   Wait();
   return std::nullopt;
+}
+
+bool AgentRun::RunAs(const std::string& user) {
+  const passwd* entry = getpwnam(user.c_str());
+  if (entry == nullptr) return false;
+  run_as_.emplace(entry->pw_uid, entry->pw_gid);
+  for (const fs::path& own : {folder_, folder_ / "run"}) {
+    if (chown(own.c_str(), entry->pw_uid, entry->pw_gid) != 0)
+      throw std::runtime_error("cannot hand " + own.string() + " to " + user);
+  }
+  environment["HOME"] = folder_.string();
+  environment["USER"] = user;
+  environment["LOGNAME"] = user;
+  return true;
+}
+
+std::optional<int> AgentRun::Kill(int signal) {
+  if (status_) return status_;
+  if (pid_ <= 0) return std::nullopt;
+  kill(pid_, signal);
+  return Wait();
+}
+
+void AgentRun::Restart(const std::vector<std::string>& args) {
+  if (pid_ > 0 && !status_) throw std::logic_error("the agent still runs");
+  earlier_errors_ += Errors();
+  pid_ = -1;
+  Start(args);
 }
 
 std::string AgentRun::Output() const { return ReadAll(folder_ / "stdout.txt"); }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -86,6 +87,17 @@ class AgentRun {
   // killed).
   std::optional<int> Stop();
 
+  // From the next Start the program runs as `user` (a name of the password database), with its
+  // scratch folder, runtime folder and HOME made that user's; the spool folder stays the test's,
+  // to open up as the case needs. False when there is no such user.
+  bool RunAs(const std::string& user);
+  // Sends `signal` and waits for the end: the exit status, or nothing when it did not end.
+  std::optional<int> Kill(int signal = SIGKILL);
+  // Starts the program again once its run has ended; what the earlier runs wrote on standard
+  // error stays readable in EarlierErrors.
+  void Restart(const std::vector<std::string>& args = {});
+  const std::string& EarlierErrors() const { return earlier_errors_; }
+
   std::string Output() const;
   std::string Errors() const;
   // The complete lines written on standard error so far.
@@ -99,6 +111,8 @@ class AgentRun {
   fs::path folder_;
   pid_t pid_ = -1;
   std::optional<int> status_;
+  std::optional<std::pair<uid_t, gid_t>> run_as_;
+  std::string earlier_errors_;
 };
 
 }  // namespace parvel::e2e

@@ -77,8 +77,17 @@ class CupsServer {
   // Runs a program with the server's environment; answers its exit code, output in `out`.
   static int Run(const std::vector<std::string>& argv, std::string* out = nullptr);
 
+  // Adds a backend or a filter of the tests' own (`kind` "backend" or "filter", `script` the
+  // program's text, run as "lp") beside the system's; answers its file. The first call gives the
+  // server a program folder of its own (links to everything in /usr/lib/cups, plus these) and
+  // restarts it there, keeping its queues and jobs. Programs must be added before the queues
+  // that use them.
+  std::filesystem::path AddProgram(const std::string& kind, const std::string& name,
+                                   const std::string& script);
+
  private:
   std::filesystem::path root_;
+  std::filesystem::path server_bin_;  // empty while the server runs the system's programs
   std::string socket_;
   pid_t pid_ = -1;
 };
