@@ -59,6 +59,15 @@ bool TNameOrder::Before(const TKey& a, const TKey& b) const {
                        QStringView(b.text_.data(), static_cast<qsizetype>(b.text_.size())), b.name_);
 }
 
+bool IsCardEntry(int dir_fd, const dirent& entry) {
+  if (!IsCardName(entry.d_name)) return false;
+  if (entry.d_type == DT_REG) return true;
+  if (entry.d_type != DT_UNKNOWN) return false;
+  // A file system that does not say the kind in its listing is asked, without following a link.
+  struct stat st {};
+  return fstatat(dir_fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 std::optional<std::string> FirstCard(const std::filesystem::path& folder, const TNameOrder& order) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return std::nullopt;
@@ -66,13 +75,8 @@ std::optional<std::string> FirstCard(const std::filesystem::path& folder, const 
   std::optional<std::string> best;
   QString best_key;
   while (const dirent* entry = readdir(dir)) {
+    if (!IsCardEntry(dir_fd, *entry)) continue;
     const std::string_view name = entry->d_name;
-    if (!IsCardName(name)) continue;
-    if (entry->d_type != DT_REG) {
-      if (entry->d_type != DT_UNKNOWN) continue;
-      struct stat st {};
-      if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    }
     QString key = FromName(name);
     if (!best || order.impl_->Before(key, name, best_key, *best)) {
       best = std::string(name);

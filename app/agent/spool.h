@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+struct dirent;  // a folder listing's entry
+
 namespace parvel::agent {
 
 // A card file that could not be read; the message names the file.
@@ -25,6 +27,10 @@ class ECardFileError : public std::runtime_error {
 // Whether `name` (no folder) is a card file's name: it ends in ".car" in any ASCII case and is
 // not hidden (does not start with ".").
 bool IsCardName(std::string_view name);
+
+// Whether the listed entry `entry` of the folder open as `dir_fd` is a card file: a card's name
+// on a regular file itself (symbolic links, folders, FIFOs, sockets and devices never are).
+bool IsCardEntry(int dir_fd, const ::dirent& entry);
 
 // The order of a sorted list: the user's locale, without regard to case. Names that compare
 // equal that way keep a fixed order by their bytes.

@@ -138,14 +138,7 @@ bool TSpoolWatch::ListCards(std::vector<TNameOrder::TKey>& cards) const {
   if (dir == nullptr) return false;
   const int dir_fd = dirfd(dir);
   while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (!IsCardName(name)) continue;
-    if (entry->d_type != DT_REG) {
-      if (entry->d_type != DT_UNKNOWN) continue;
-      struct stat st {};
-      if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    }
-    cards.emplace_back(std::string(name));
+    if (IsCardEntry(dir_fd, *entry)) cards.emplace_back(std::string(entry->d_name));
   }
   closedir(dir);
   return true;

@@ -42,6 +42,14 @@ const char* const kPositions =
 class FormTest : public ::testing::Test {
  protected:
   FormTest() {
+    Restart();
+    spool = scratch.path() / "spool";
+    fs::create_directory(spool);
+  }
+
+  // A new form, as after the agent's end and start: the old one goes first.
+  void Restart() {
+    form.reset();
     auto owned = std::make_unique<TimerDouble>();
     timer = owned.get();
     auto owned_job_timer = std::make_unique<TimerDouble>();
@@ -50,8 +58,6 @@ class FormTest : public ::testing::Test {
     form->Clock = [this] { return clock; };
     form->OnTerminate = [this] { ++terminations; };
     form->OnHideMainForm = [this] { ++hides; };
-    spool = scratch.path() / "spool";
-    fs::create_directory(spool);
   }
 
   fs::path Ini(const std::string& text, const std::string& name = "parvel.INI") {
@@ -578,10 +584,7 @@ TEST_F(FormTest, AJobThatEndsWithoutPrintingKeepsAndHoldsItsCard) {
   EXPECT_TRUE(fs::exists(card));
 
   // Held across a restart too, until the file changes.
-  form.reset();
-  auto owned = std::make_unique<TimerDouble>();
-  timer = owned.get();
-  form = std::make_unique<TForm1>(std::move(owned), std::make_unique<TimerDouble>(), print);
+  Restart();
   Configure();
   form->Tick();
   EXPECT_EQ(print.cards.size(), 2u);
@@ -665,13 +668,7 @@ TEST_F(FormTest, ACardInPrintAtACrashIsLookedUpBeforeItIsSentAgain) {
     jobs.cancelled.clear();
     jobs.empty_jobs = {41, 42};
     const size_t before = print.cards.size();
-    form.reset();
-    auto owned = std::make_unique<TimerDouble>();
-    timer = owned.get();
-    auto owned_job_timer = std::make_unique<TimerDouble>();
-    job_timer = owned_job_timer.get();
-    form = std::make_unique<TForm1>(std::move(owned), std::move(owned_job_timer), print);
-    form->Clock = [this] { return clock; };
+    Restart();
     Configure();
     form->Tick();
     if (form->Following()) job_timer->Fire();

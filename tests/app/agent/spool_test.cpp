@@ -17,7 +17,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,44 @@ namespace {
 
 using platform::doubles::ScratchFolder;
 using testing::WriteFile;
+
+// A child process that does `act` and then holds what it made (a lock, an open file) until
+// the helper goes.
+class OtherProcess {
+ public:
+  explicit OtherProcess(const std::function<bool()>& act) {
+    if (pipe(ready_) != 0 || pipe(release_) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      const char ok = act() ? 'y' : 'n';
+      (void)!write(ready_[1], &ok, 1);
+      char done = 0;
+      (void)!read(release_[0], &done, 1);
+      _exit(0);
+    }
+    char ok = 0;
+    acted_ = child_ > 0 && read(ready_[0], &ok, 1) == 1 && ok == 'y';
+  }
+  ~OtherProcess() {
+    if (child_ > 0) {
+      (void)!write(release_[1], "x", 1);
+      int status = 0;
+      waitpid(child_, &status, 0);
+    }
+    for (int fd : {ready_[0], ready_[1], release_[0], release_[1]}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+  bool Acted() const { return acted_; }
+
+ private:
+  int ready_[2] = {-1, -1};
+  int release_[2] = {-1, -1};
+  pid_t child_ = -1;
+  bool acted_ = false;
+};
 
 TEST(CardName, EndsInCarInAnyCaseAndIsNotHidden) {
   for (const char* name : {"a.car", "X.Car", "C.CAR", "a.b.car", "São.car"})
@@ -122,32 +162,18 @@ TEST(CardFile, SeesTheLocksOfOtherWriters) {
     EXPECT_FALSE(TCardFile(path).LockedByOther());
   }
   {  // an fcntl record lock of another process
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    std::optional<OtherProcess> other;
+    other.emplace([&] {
       const int fd = open(path.c_str(), O_WRONLY);
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
-      const char ok = fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-      (void)!write(ready[1], &ok, 1);
-      char done = 0;
-      (void)!read(release[0], &done, 1);
-      _exit(0);
-    }
-    char ok = 0;
-    ASSERT_EQ(read(ready[0], &ok, 1), 1);
-    ASSERT_EQ(ok, 'y');
+      return fcntl(fd, F_SETLK, &lock) == 0;
+    });
+    ASSERT_TRUE(other->Acted());
     EXPECT_TRUE(TCardFile(path).LockedByOther());
-    (void)!write(release[1], "x", 1);
-    int status = 0;
-    waitpid(child, &status, 0);
+    other.reset();
     EXPECT_FALSE(TCardFile(path).LockedByOther());
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   }
 }
 
@@ -329,29 +355,12 @@ TEST(OpenForWriting, TellsAWriterOfThisProcessOrAnother) {
     EXPECT_FALSE(file.OpenForWriting());
   }
   {  // another process
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const int fd = open(path.c_str(), O_RDWR);
-      const char ok = fd >= 0 ? 'y' : 'n';
-      (void)!write(ready[1], &ok, 1);
-      char done = 0;
-      (void)!read(release[0], &done, 1);
-      _exit(0);
-    }
-    char ok = 0;
-    ASSERT_EQ(read(ready[0], &ok, 1), 1);
-    ASSERT_EQ(ok, 'y');
+    std::optional<OtherProcess> other;
+    other.emplace([&] { return open(path.c_str(), O_RDWR) >= 0; });
+    ASSERT_TRUE(other->Acted());
     EXPECT_TRUE(TCardFile(path).OpenForWriting());
-    (void)!write(release[1], "x", 1);
-    int status = 0;
-    waitpid(child, &status, 0);
+    other.reset();
     EXPECT_FALSE(TCardFile(path).OpenForWriting());
-    for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   }
   EXPECT_FALSE(TCardFile(folder.path() / "missing.car").OpenForWriting());
 }
