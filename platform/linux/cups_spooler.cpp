@@ -47,6 +47,38 @@ using Ppd = std::unique_ptr<ppd_file_t, PpdClose>;
 
 void CupsSpooler::HttpCloser::operator()(http_t* http) const { httpClose(http); }
 
+namespace {
+
+// Whether CUPS's last answer was that this user may not in without a password, or not at all.
+bool LockedOut() {
+  switch (cupsLastError()) {
+    case IPP_STATUS_ERROR_FORBIDDEN:
+    case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
+    case IPP_STATUS_ERROR_NOT_AUTHORIZED:
+    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// CUPS's last word, or, when the server wanted a password, what a station can do about it.
+std::string LastError() {
+  if (!LockedOut()) return cupsLastErrorString();
+  return std::string("the CUPS server at ") + cupsServer() + " asks " + cupsUser() + " for a password (" +
+         cupsLastErrorString() +
+         "), and parvel gives none: let this station in by its address or group in the server's policy "
+         "(or with Kerberos), or name the user CUPS knows in ~/.cups/client.conf (User)";
+}
+
+}  // namespace
+
+void RefusePasswordPrompts() {
+  cupsSetPasswordCB2([](const char* /*prompt*/, http_t* /*http*/, const char* /*method*/,
+                        const char* /*resource*/, void* /*data*/) -> const char* { return nullptr; },
+                     nullptr);
+}
+
 // A stalled server must not hold the program: give up after the timeout, and take the server as
 // silent for as long again.
 int CupsSpooler::GaveUp(http_t*, void* spooler) {
@@ -72,8 +104,7 @@ Http CupsSpooler::Connect(bool even_if_silent) {
   if (http == nullptr) {
     // Refused at once: a server restarting, not for good. Refused only after the timeout: silent.
     if (std::chrono::steady_clock::now() - started >= timeout_) NoteSilence();
-    throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " +
-                       cupsLastErrorString());
+    throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " + LastError());
   }
   httpSetTimeout(http, static_cast<double>(timeout_.count()) / 1000.0, GaveUp, this);
   Http connection(http);
@@ -85,6 +116,7 @@ Http CupsSpooler::Connect(bool even_if_silent) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
   ipp_t* answer = cupsDoRequest(http, request, "/");
   if (answer == nullptr) {
+    if (LockedOut()) throw SpoolerError("CUPS refused: " + LastError(), SpoolerError::Kind::kRefused);
     if (std::chrono::steady_clock::now() - asked >= timeout_) NoteSilence();
     throw SpoolerError(std::string("The CUPS server at ") + cupsServer() + " did not answer");
   }
@@ -118,13 +150,18 @@ SpoolerError::Kind LastErrorKind() {
 Dest NamedDest(http_t* http, const std::string& device) {
   cups_dest_t* dest = cupsGetNamedDest(http, device.c_str(), nullptr);
   if (dest == nullptr) {
+    // Not let in is no sign of a printer that is gone.
+    if (LockedOut()) {
+      throw SpoolerError("The printer \"" + device + "\" cannot be asked: " + LastError(),
+                         SpoolerError::Kind::kRefused);
+    }
     const SpoolerError::Kind kind = LastErrorKind() == SpoolerError::Kind::kRefused
                                         ? SpoolerError::Kind::kNoSuchPrinter
                                         : LastErrorKind();
     if (kind == SpoolerError::Kind::kNoSuchPrinter) {
-      throw SpoolerError("The printer \"" + device + "\" is not installed: " + cupsLastErrorString(), kind);
+      throw SpoolerError("The printer \"" + device + "\" is not installed: " + LastError(), kind);
     }
-    throw SpoolerError("The printer \"" + device + "\" cannot be asked now: " + cupsLastErrorString(), kind);
+    throw SpoolerError("The printer \"" + device + "\" cannot be asked now: " + LastError(), kind);
   }
   return Dest(dest);
 }
@@ -307,7 +344,7 @@ std::vector<PrinterEntry> CupsSpooler::Printers() {
   int count = cupsGetDests2(http.get(), &dests);
   if (count == 0 && cupsLastError() >= IPP_STATUS_ERROR_BAD_REQUEST &&
       cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
-    throw SpoolerError(std::string("CUPS lists no printers: ") + cupsLastErrorString());
+    throw SpoolerError(std::string("CUPS lists no printers: ") + LastError());
   }
   std::vector<PrinterEntry> printers;
   for (int i = 0; i < count; ++i) {
@@ -426,7 +463,7 @@ CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
   Dest dest = NamedDest(http.get(), device);
   Info info(cupsCopyDestInfo(http.get(), dest.get()));
   if (!info) {
-    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + cupsLastErrorString(),
+    throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + LastError(),
                        LastErrorKind() == SpoolerError::Kind::kNoSuchPrinter
                            ? SpoolerError::Kind::kNoSuchPrinter
                            : SpoolerError::Kind::kUnavailable);
@@ -550,7 +587,7 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
 
   int job_id = 0;
   auto fail = [&](const std::string& what) {
-    std::string message = what + ": " + cupsLastErrorString();
+    std::string message = what + ": " + LastError();
     SpoolerError::Kind kind = LastErrorKind();
     if (job_id > 0) cupsCancelDestJob(http.get(), dest.get(), job_id);
     cupsFreeOptions(n, options);
@@ -701,8 +738,7 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
     return request;
   });
   if (answer == nullptr) {
-    throw SpoolerError("CUPS did not answer about job " + std::to_string(job_id) + ": " +
-                       cupsLastErrorString());
+    throw SpoolerError("CUPS did not answer about job " + std::to_string(job_id) + ": " + LastError());
   }
   JobStatus status;
   const ipp_status_t code = ippGetStatusCode(answer);
@@ -711,7 +747,7 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
     return status;  // unknown
   }
   if (code > IPP_STATUS_OK_EVENTS_COMPLETE) {
-    const std::string message = cupsLastErrorString();
+    const std::string message = LastError();
     ippDelete(answer);
     throw SpoolerError("CUPS refused to tell about job " + std::to_string(job_id) + ": " + message,
                        SpoolerError::Kind::kRefused);
@@ -755,7 +791,7 @@ void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
   ipp_t* answer = AskAboutJobs([&] { return JobRequest(IPP_OP_CANCEL_JOB, job_id); });
   if (answer == nullptr) {
     throw SpoolerError("CUPS did not answer the cancel of job " + std::to_string(job_id) + ": " +
-                       cupsLastErrorString());
+                       LastError());
   }
   const ipp_status_t code = ippGetStatusCode(answer);
   ippDelete(answer);
@@ -764,7 +800,7 @@ void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
       code == IPP_STATUS_ERROR_NOT_FOUND) {
     return;
   }
-  throw SpoolerError("CUPS refused to cancel job " + std::to_string(job_id) + ": " + cupsLastErrorString(),
+  throw SpoolerError("CUPS refused to cancel job " + std::to_string(job_id) + ": " + LastError(),
                      SpoolerError::Kind::kRefused);
 }
 
@@ -779,7 +815,7 @@ std::vector<int> CupsSpooler::EmptyJobsSince(const std::string& device, int64_t 
     return request;
   });
   if (answer == nullptr || ippGetStatusCode(answer) > IPP_STATUS_OK_EVENTS_COMPLETE) {
-    const std::string message = cupsLastErrorString();
+    const std::string message = LastError();
     ippDelete(answer);
     throw SpoolerError("CUPS did not list the jobs of \"" + device + "\": " + message);
   }

@@ -105,6 +105,11 @@ class CupsSpooler : public Spooler, public PrintJobs {
   std::mutex jobs_lock_;
 };
 
+// libcups asks for a password on the terminal by default, and waits there. From this call on,
+// on this thread, it is given none: a server that wants one refuses, and the refusal says what
+// to change.
+void RefusePasswordPrompts();
+
 // A number as CUPS option text and PDF expect it, whatever the locale: "85.7", "54".
 std::string FormatNumber(double value);
 

@@ -129,6 +129,8 @@ void KeepPageBuffersInTheHeap() {
 
 LinuxPlatform::LinuxPlatform(bool with_pump) : parts_(std::make_unique<Parts>()) {
   KeepPageBuffersInTheHeap();
+  // Nothing of parvel may wait for a person at a terminal.
+  RefusePasswordPrompts();
   auto& put_back = parts_->put_back;
   Take<Screen>(put_back, &parts_->screen);
   Take<RegionalSettings>(put_back, &parts_->regional);

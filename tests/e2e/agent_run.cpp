@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <langinfo.h>
+#include <poll.h>
+#include <pty.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -147,6 +151,7 @@ AgentRun::~AgentRun() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  CloseTerminal();
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
 }
@@ -185,6 +190,13 @@ void AgentRun::Start(const std::vector<std::string>& args) {
   const int err = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (out < 0 || err < 0 || in < 0) throw std::runtime_error("cannot open the agent's output files");
+  int terminal = -1;
+  if (terminal_) {
+    if (openpty(&terminal_master_, &terminal, nullptr, nullptr, nullptr) != 0)
+      throw std::runtime_error("cannot open a pseudo-terminal");
+    fcntl(terminal_master_, F_SETFD, FD_CLOEXEC);
+    fcntl(terminal, F_SETFD, FD_CLOEXEC);
+  }
   const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -192,9 +204,17 @@ void AgentRun::Start(const std::vector<std::string>& args) {
     // The agent goes with the test program, even when that one dies.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
+    if (terminal >= 0) {
+      // A session of its own whose controlling terminal is the pseudo-terminal.
+      if (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0) _exit(127);
+      dup2(terminal, STDIN_FILENO);
+      dup2(terminal, STDOUT_FILENO);
+      dup2(terminal, STDERR_FILENO);
+    } else {
+      dup2(in, STDIN_FILENO);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+    }
     if (run_as_ &&
         (setgroups(0, nullptr) != 0 || setresgid(run_as_->second, run_as_->second, run_as_->second) != 0 ||
          setresuid(run_as_->first, run_as_->first, run_as_->first) != 0)) {
@@ -207,8 +227,50 @@ void AgentRun::Start(const std::vector<std::string>& args) {
   }
   close(in);
   close(out);
-  close(err);
+  if (terminal >= 0) {
+    close(terminal);
+    terminal_done_ = false;
+    terminal_reader_ = std::thread(&AgentRun::ReadTerminal, this, err);
+  } else {
+    close(err);
+  }
   status_.reset();
+}
+
+void AgentRun::ReadTerminal(int into) {
+  std::array<char, 4096> buffer{};
+  while (true) {
+    pollfd ready{terminal_master_, POLLIN, 0};
+    const int events = poll(&ready, 1, 50);
+    if (events < 0 && errno != EINTR) break;
+    if (events > 0) {
+      const ssize_t size = read(terminal_master_, buffer.data(), buffer.size());
+      if (size < 0 && errno == EINTR) continue;
+      if (size <= 0) break;  // every writer has closed the terminal
+      std::string text(buffer.data(), static_cast<size_t>(size));
+      std::erase(text, '\r');
+      for (size_t at = 0; at < text.size();) {
+        const ssize_t written = write(into, text.data() + at, text.size() - at);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        at += static_cast<size_t>(written);
+      }
+      continue;
+    }
+    if (terminal_done_) break;  // the program has ended and nothing more came
+  }
+  close(into);
+}
+
+void AgentRun::CloseTerminal() {
+  if (terminal_reader_.joinable()) {
+    terminal_done_ = true;
+    terminal_reader_.join();
+  }
+  if (terminal_master_ >= 0) {
+    close(terminal_master_);
+    terminal_master_ = -1;
+  }
 }
 
 bool AgentRun::Running() {
@@ -225,6 +287,7 @@ std::optional<int> AgentRun::Wait(std::chrono::milliseconds timeout) {
     const pid_t done = waitpid(pid_, &status, WNOHANG);
     if (done == pid_) {
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      CloseTerminal();
       return status_;
     }
     if (done < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -91,6 +93,11 @@ class AgentRun {
   // scratch folder, runtime folder and HOME made that user's; the spool folder stays the test's,
   // to open up as the case needs. False when there is no such user.
   bool RunAs(const std::string& user);
+  // From the next Start the program's standard input, output and error are a pseudo-terminal,
+  // its controlling terminal, as when a user starts it from a shell. What it writes there (on
+  // either stream, and on /dev/tty) is read from the terminal's other end as it comes and is what
+  // Errors and ErrorLines read, without the carriage returns the terminal adds.
+  void UseTerminal() { terminal_ = true; }
   // Sends `signal` and waits for the end: the exit status, or nothing when it did not end.
   std::optional<int> Kill(int signal = SIGKILL);
   // Starts the program again once its run has ended; what the earlier runs wrote on standard
@@ -113,6 +120,15 @@ class AgentRun {
   std::optional<int> status_;
   std::optional<std::pair<uid_t, gid_t>> run_as_;
   std::string earlier_errors_;
+  bool terminal_ = false;
+  int terminal_master_ = -1;
+  std::atomic<bool> terminal_done_{false};
+  std::thread terminal_reader_;
+
+  // Copies what the terminal shows into the standard error file until the program has ended.
+  void ReadTerminal(int into);
+  // Once the program has ended: drains the terminal and closes it.
+  void CloseTerminal();
 };
 
 }  // namespace parvel::e2e

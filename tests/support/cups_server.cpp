@@ -2,6 +2,7 @@
 
 #include <cups/cups.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -45,6 +46,28 @@ bool Answers(const std::string& socket_path) {
   bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::close(fd);
   return ok;
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("cannot open a socket");
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+  ::close(fd);
+  if (!ok) throw std::runtime_error("cannot find a free TCP port");
+  return ntohs(addr.sin_port);
+}
+
+// Gives no password and notes that one was asked for.
+const char* NoPassword(const char* /*prompt*/, http_t* /*http*/, const char* /*method*/,
+                       const char* /*resource*/, void* asked) {
+  *static_cast<bool*>(asked) = true;
+  return nullptr;
 }
 
 }  // namespace
@@ -303,6 +326,40 @@ fs::path CupsServer::AddProgram(const std::string& kind, const std::string& name
   fs::permissions(file, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                             fs::perms::others_read | fs::perms::others_exec);
   return file;
+}
+
+int CupsServer::AskForPasswords() {
+  const int port = FreePort();
+  Write(root_ / "conf/cupsd.conf",
+        "Listen " + socket_ + "\nListen 127.0.0.1:" + std::to_string(port) +
+            "\nLogLevel warn\nAccessLogLevel all\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
+            "DefaultAuthType Basic\nMaxJobTime 60\nIdleExitTimeout 0\n"
+            "<Location />\n  AuthType Basic\n  Require user @SYSTEM\n  Order allow,deny\n  Allow all\n"
+            "</Location>\n"
+            "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
+            "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
+            "  <Limit All>\n    AuthType Basic\n    Require user @SYSTEM\n    Order deny,allow\n  </Limit>\n"
+            "</Policy>\n");
+  Stop();
+  Start();
+  // Every listener is open once the socket answers.
+  http_t* http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+  if (http == nullptr) throw std::runtime_error("cupsd does not answer on 127.0.0.1:" + std::to_string(port));
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  bool asked = false;
+  cupsSetPasswordCB2(NoPassword, &asked);
+  ipp_t* answer = cupsDoRequest(http, request, "/");
+  const ipp_status_t status = cupsLastError();
+  cupsSetPasswordCB2(nullptr, nullptr);  // the library's own again
+  const bool refused = answer == nullptr;
+  ippDelete(answer);
+  httpClose(http);
+  if (!asked || !refused) {
+    throw std::runtime_error("cupsd on 127.0.0.1:" + std::to_string(port) +
+                             " does not ask for a password: " + ippErrorString(status));
+  }
+  return port;
 }
 
 void CupsServer::CancelJobs(const std::string& name) {

@@ -85,6 +85,13 @@ class CupsServer {
   std::filesystem::path AddProgram(const std::string& kind, const std::string& name,
                                    const std::string& script);
 
+  // From now on the server asks every client for a password (Basic authentication, for every
+  // resource and every operation) and listens on TCP 127.0.0.1 too, at a free port that it
+  // answers; it restarts, keeping its queues and jobs. Over its Unix socket the test program
+  // (root) still gets in by its peer credentials, as lpadmin does. Throws unless a request over
+  // TCP without a password is refused after libcups was asked for one.
+  int AskForPasswords();
+
  private:
   std::filesystem::path root_;
   std::filesystem::path server_bin_;  // empty while the server runs the system's programs
