@@ -70,6 +70,27 @@ const char* NoPassword(const char* /*prompt*/, http_t* /*http*/, const char* /*m
   return nullptr;
 }
 
+// The server's configuration: its socket, a TCP port when not 0, and a password for everything
+// when `passwords`.
+std::string CupsdConf(const std::string& socket, int port, bool passwords) {
+  const std::string auth = passwords ? "AuthType Basic\n    Require user @SYSTEM\n    " : "";
+  std::string conf = "Listen " + socket + "\n";
+  if (port != 0) conf += "Listen 127.0.0.1:" + std::to_string(port) + "\n";
+  conf +=
+      "LogLevel warn\nAccessLogLevel all\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
+      "DefaultAuthType " +
+      std::string(passwords ? "Basic" : "None") +
+      "\nMaxJobTime 60\nIdleExitTimeout 0\n"
+      "<Location />\n  " +
+      auth +
+      "Order allow,deny\n  Allow all\n</Location>\n"
+      "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
+      "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
+      "  <Limit All>\n    " +
+      auth + "Order deny,allow\n  </Limit>\n</Policy>\n";
+  return conf;
+}
+
 }  // namespace
 
 int CupsServer::Run(const std::vector<std::string>& argv, std::string* out) {
@@ -114,14 +135,7 @@ CupsServer::CupsServer() {
   fs::permissions(root_ / "out", fs::perms::all);
   fs::permissions(root_ / "spool/tmp", fs::perms::all | fs::perms::sticky_bit);
   socket_ = (root_ / "cups.sock").string();
-  Write(root_ / "conf/cupsd.conf",
-        "Listen " + socket_ +
-            "\nLogLevel warn\nAccessLogLevel all\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
-            "DefaultAuthType None\nMaxJobTime 60\nIdleExitTimeout 0\n"
-            "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-            "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
-            "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
-            "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  Write(root_ / "conf/cupsd.conf", CupsdConf(socket_, 0, false));
   Write(root_ / "conf/cups-files.conf",
         "ServerRoot " + (root_ / "conf").string() + "\nRequestRoot " + (root_ / "spool").string() +
             "\nTempDir " + (root_ / "spool/tmp").string() + "\nCacheDir " + (root_ / "cache").string() +
@@ -328,18 +342,17 @@ fs::path CupsServer::AddProgram(const std::string& kind, const std::string& name
   return file;
 }
 
+int CupsServer::ListenOnTcp() {
+  const int port = FreePort();
+  Write(root_ / "conf/cupsd.conf", CupsdConf(socket_, port, false));
+  Stop();
+  Start();
+  return port;
+}
+
 int CupsServer::AskForPasswords() {
   const int port = FreePort();
-  Write(root_ / "conf/cupsd.conf",
-        "Listen " + socket_ + "\nListen 127.0.0.1:" + std::to_string(port) +
-            "\nLogLevel warn\nAccessLogLevel all\nWebInterface No\nBrowsing No\nBrowseLocalProtocols none\n"
-            "DefaultAuthType Basic\nMaxJobTime 60\nIdleExitTimeout 0\n"
-            "<Location />\n  AuthType Basic\n  Require user @SYSTEM\n  Order allow,deny\n  Allow all\n"
-            "</Location>\n"
-            "<Policy default>\n  JobPrivateAccess all\n  JobPrivateValues none\n"
-            "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
-            "  <Limit All>\n    AuthType Basic\n    Require user @SYSTEM\n    Order deny,allow\n  </Limit>\n"
-            "</Policy>\n");
+  Write(root_ / "conf/cupsd.conf", CupsdConf(socket_, port, true));
   Stop();
   Start();
   // Every listener is open once the socket answers.

@@ -91,6 +91,9 @@ class CupsServer {
   // (root) still gets in by its peer credentials, as lpadmin does. Throws unless a request over
   // TCP without a password is refused after libcups was asked for one.
   int AskForPasswords();
+  // From now on the server listens on TCP 127.0.0.1 too, at a free port that it answers, as a
+  // print server of a site does; it restarts, keeping its queues and jobs.
+  int ListenOnTcp();
 
  private:
   std::filesystem::path root_;

@@ -1,6 +1,7 @@
-// A CUPS server reached over TCP that asks for a password for everything: the agent, started
-// from a terminal as a user starts it, never asks there for one. It reports the refusal as a print
-// failure, keeps the card and still ends on SIGTERM.
+// A site's CUPS server reached over TCP: one that goes away and comes back while a card waits,
+// and one that asks for a password for everything, where the agent, started from a terminal as
+// a user starts it, never asks there for one. It reports the refusal as a print failure, keeps
+// the card and still ends on SIGTERM.
 #include <pwd.h>
 #include <unistd.h>
 
@@ -23,15 +24,41 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// A server of its own: its policy stays on until the test program ends.
-class PasswordServer : public AgentTest {
+// A server of its own for each test, on TCP as well as its socket.
+class RemoteServer : public AgentTest {
  protected:
-  PasswordServer() : AgentTest(kQueue) { server.AddQueue(kQueue, "card_cr80.ppd"); }
+  RemoteServer() : AgentTest(kQueue) { server.AddQueue(kQueue, "card_cr80.ppd"); }
+
+  // Whether every job of the queue completed and their count is `count`.
+  bool Completed(size_t count) const {
+    const std::vector<int> ids = doubles::CupsServer::JobIds(kQueue);
+    if (ids.size() != count) return false;
+    for (const int id : ids) {
+      if (server.WaitForJob(id).state != 9) return false;
+    }
+    return true;
+  }
 
   doubles::CupsServer server;
 };
 
-TEST_F(PasswordServer, AgentNeverPromptsReportsTheRefusalAndKeepsTheCard) {
+TEST_F(RemoteServer, ACardWaitingWhileTheServerIsAwayPrintsOnceItIsBack) {
+  const int port = server.ListenOnTcp();
+  agent.environment["CUPS_SERVER"] = "127.0.0.1:" + std::to_string(port);
+  DropCard(agent.Spool() / "first.car", CardText(CardLines("FIRST")));
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return !fs::exists(agent.Spool() / "first.car"); })) << agent.Errors();
+  server.Stop();
+  DropCard(agent.Spool() / "second.car", CardText(CardLines("AWAY")));
+  EXPECT_TRUE(WaitUntil([&] { return !agent.ErrorLines().empty(); })) << "no failure reported";
+  EXPECT_TRUE(fs::exists(agent.Spool() / "second.car"));
+  server.Start();
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(agent.Spool() / "second.car"); })) << agent.Errors();
+  EXPECT_TRUE(Completed(2)) << agent.Errors();
+  EXPECT_TRUE(agent.Running());
+}
+
+TEST_F(RemoteServer, AskingForAPasswordGetsNoPromptButAReportAndTheCardIsKept) {
   const int port = server.AskForPasswords();
   const passwd* entry = getpwuid(geteuid());
   ASSERT_NE(entry, nullptr);
