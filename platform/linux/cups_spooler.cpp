@@ -23,7 +23,7 @@
 namespace parvel::platform::linux_os {
 namespace {
 
-// How long one answer about a printer serves: the questions of one print come within a moment.
+// How long the connection of the last job serves the next one: cards come one after another.
 constexpr auto kKeepFor = std::chrono::seconds(3);
 
 using Http = std::unique_ptr<http_t, CupsSpooler::HttpCloser>;
@@ -327,6 +327,18 @@ void ReadFromIpp(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, CupsSpoole
   }
 }
 
+void ReadMedia(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, CupsSpooler::Detail& d) {
+  const int count = cupsGetDestMediaCount(http, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+  for (int i = 0; i < count; ++i) {
+    cups_size_t s;
+    if (!cupsGetDestMediaByIndex(http, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT, &s)) continue;
+    const PaperArea area = Portrait(
+        PaperArea{s.width * 10, s.length * 10, s.left * 10, s.top * 10, s.right * 10, s.bottom * 10});
+    const bool borderless = s.left == 0 && s.top == 0 && s.right == 0 && s.bottom == 0;
+    d.media.push_back(CupsSpooler::Detail::Medium{s.media, area, borderless});
+  }
+}
+
 class CupsPrinterHandle : public PrinterHandle {
  public:
   explicit CupsPrinterHandle(std::string device) : device_(std::move(device)) {}
@@ -408,31 +420,139 @@ CupsSpooler::PaperChoice CupsSpooler::Detail::Choose(const DeviceSettings& s) co
     if (at >= 0 && listed(static_cast<size_t>(at))) return paper(static_cast<size_t>(at));
   }
   if (!sized) return fallback();
-  // A size: the listed paper closest to it within 1 mm either way round, the plain one before
-  // its variants; else the size itself where the queue takes custom sizes.
+  // A size: first the medium of the queue's media database closest to it within 1 mm either way
+  // round, then the listed paper (a driver's page size) so close; the plain one before its
+  // variants; else the size itself where the queue takes custom sizes.
   const int32_t w = s.paper_width * 100;
   const int32_t l = s.paper_length * 100;
-  int best = -1;
-  int32_t best_gap = 0;
-  for (size_t i = 0; i < caps.papers.size(); ++i) {
-    if (!listed(i)) continue;
-    const PaperArea a = area(i);
-    for (bool turned : {false, true}) {
-      const int32_t aw = turned ? a.height_um : a.width_um;
-      const int32_t al = turned ? a.width_um : a.height_um;
-      if (std::abs(aw - w) > 1000 || std::abs(al - l) > 1000) continue;
-      const int32_t gap = std::abs(aw - w) + std::abs(al - l) + (variants[i].empty() ? 0 : 1);
-      if (best < 0 || gap < best_gap) {
-        best = static_cast<int>(i);
-        best_gap = gap;
+  auto closest = [&](size_t count, auto&& area_at, auto&& plain_at) {
+    int best = -1;
+    int32_t best_gap = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const PaperArea a = area_at(i);
+      if (a.width_um <= 0 || a.height_um <= 0) continue;
+      for (bool turned : {false, true}) {
+        const int32_t aw = turned ? a.height_um : a.width_um;
+        const int32_t al = turned ? a.width_um : a.height_um;
+        if (std::abs(aw - w) > 1000 || std::abs(al - l) > 1000) continue;
+        const int32_t gap = std::abs(aw - w) + std::abs(al - l) + (plain_at(i) ? 0 : 1);
+        if (best < 0 || gap < best_gap) {
+          best = static_cast<int>(i);
+          best_gap = gap;
+        }
       }
     }
-  }
+    return best;
+  };
+  const int medium = closest(
+      media.size(), [&](size_t i) { return media[i].area; }, [&](size_t i) { return !media[i].borderless; });
+  if (medium >= 0)
+    return PaperChoice{media[static_cast<size_t>(medium)].area, media[static_cast<size_t>(medium)].key};
+  const int best = closest(caps.papers.size(), area, [&](size_t i) { return variants[i].empty(); });
   if (best >= 0) return paper(static_cast<size_t>(best));
   if (custom_sizes) {
     return PaperChoice{PaperArea{w, l, 0, 0, 0, 0}, CustomMediaKeyword(s.paper_width, s.paper_length)};
   }
   return fallback();
+}
+
+namespace {
+
+// The paper of `member` with the size of `paper` (within 1 mm, in portrait terms) and the same
+// variant, the one with the same keyword first; -1 when it has none.
+int SameSize(const CupsSpooler::Detail& member, const PaperRecord& paper, const std::string& variant) {
+  const PaperArea want = paper.area.value_or(PaperArea{});
+  int found = -1;
+  for (size_t i = 0; i < member.capabilities.papers.size(); ++i) {
+    const PaperArea a = member.capabilities.papers[i].area.value_or(PaperArea{});
+    if (a.width_um <= 0 || std::abs(a.width_um - want.width_um) > 1000 ||
+        std::abs(a.height_um - want.height_um) > 1000 || member.variants[i] != variant) {
+      continue;
+    }
+    if (member.capabilities.papers[i].key == paper.key) return static_cast<int>(i);
+    if (found < 0) found = static_cast<int>(i);
+  }
+  return found;
+}
+
+// "54.0", in every locale.
+std::string Millimetres(int32_t thousandths) {
+  const long tenths = std::lround(thousandths / 100.0);
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+}  // namespace
+
+CupsSpooler::Detail CupsSpooler::MergeMembers(Detail merged, const std::vector<std::string>& names,
+                                              const std::vector<Detail>& members) {
+  if (members.empty()) return merged;
+  const Detail& first = members.front();
+  merged.capabilities.papers = first.capabilities.papers;
+  merged.variants = first.variants;
+  merged.default_paper = first.default_paper;
+  merged.capabilities.dpi_x = first.capabilities.dpi_x;
+  merged.capabilities.dpi_y = first.capabilities.dpi_y;
+  merged.capabilities.color = first.capabilities.color;
+  merged.capabilities.copies_max = first.capabilities.copies_max;
+  merged.custom_sizes = true;
+  merged.sides = first.sides;
+  merged.driverless =
+      std::all_of(members.begin(), members.end(), [](const Detail& m) { return m.driverless; });
+  merged.capabilities.bins.clear();
+  merged.default_bin = -1;
+  merged.disagreements.clear();
+  // The class's own media database may be empty or another member's: its papers decide.
+  merged.media.clear();
+  for (const Detail& m : members) {
+    merged.custom_sizes = merged.custom_sizes && m.custom_sizes;
+    std::erase_if(merged.sides, [&](const std::string& side) {
+      return std::find(m.sides.begin(), m.sides.end(), side) == m.sides.end();
+    });
+  }
+  for (size_t p = 0; p < merged.capabilities.papers.size(); ++p) {
+    PaperRecord& paper = merged.capabilities.papers[p];
+    if (!paper.area || paper.area->width_um <= 0) continue;
+    bool same_key = true;
+    std::vector<std::string> lacking;
+    for (size_t i = 1; i < members.size(); ++i) {
+      const int at = SameSize(members[i], paper, merged.variants[p]);
+      if (at < 0) {
+        lacking.push_back(names[i]);
+        continue;
+      }
+      const PaperArea& a = *members[i].capabilities.papers[static_cast<size_t>(at)].area;
+      paper.area->left_um = std::max(paper.area->left_um, a.left_um);
+      paper.area->top_um = std::max(paper.area->top_um, a.top_um);
+      paper.area->right_um = std::max(paper.area->right_um, a.right_um);
+      paper.area->bottom_um = std::max(paper.area->bottom_um, a.bottom_um);
+      same_key = same_key && members[i].capabilities.papers[static_cast<size_t>(at)].key == paper.key;
+    }
+    // A size's name says nothing of a variant: a borderless paper keeps the first member's key.
+    if ((!same_key || !lacking.empty()) && merged.variants[p].empty()) {
+      const std::string pwg = SizeName(paper.area->width_um, paper.area->height_um);
+      if (!pwg.empty()) paper.key = pwg;
+    }
+    if (!lacking.empty()) {
+      std::string line = "\"" + paper.name + "\" " + Millimetres(paper.area->width_um) + " x " +
+                         Millimetres(paper.area->height_um) + " mm: not on";
+      for (size_t i = 0; i < lacking.size(); ++i) line += (i == 0 ? " \"" : ", \"") + lacking[i] + "\"";
+      merged.disagreements.push_back(line + ", which print it on their default paper");
+    }
+  }
+  // Only a bin every member has is a bin of the class.
+  for (size_t b = 0; b < first.capabilities.bins.size(); ++b) {
+    const BinRecord& bin = first.capabilities.bins[b];
+    const bool everywhere = std::all_of(members.begin(), members.end(), [&](const Detail& m) {
+      return std::any_of(m.capabilities.bins.begin(), m.capabilities.bins.end(),
+                         [&](const BinRecord& other) { return other.key == bin.key; });
+    });
+    if (!everywhere) continue;
+    if (static_cast<int>(b) == first.default_bin) {
+      merged.default_bin = static_cast<int>(merged.capabilities.bins.size());
+    }
+    merged.capabilities.bins.push_back(bin);
+  }
+  return merged;
 }
 
 void CupsSpooler::Forget() {
@@ -442,10 +562,19 @@ void CupsSpooler::Forget() {
 
 CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
   const auto now = std::chrono::steady_clock::now();
+  std::optional<Detail> kept;
   {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = kept_.find(device);
-    if (it != kept_.end() && now - it->second.at < kKeepFor) return it->second.detail;
+    if (it != kept_.end()) {
+      if (now - it->second.at < trust_for_) return it->second.detail;
+      kept = it->second.detail;
+    }
+  }
+  if (kept && kept->config_time != 0 && ConfigTime(device, kept->members) == kept->config_time) {
+    std::lock_guard<std::mutex> guard(lock_);
+    kept_[device] = Kept{*kept, now};
+    return *kept;
   }
   try {
     Detail d = Query(device);
@@ -458,10 +587,98 @@ CupsSpooler::Detail CupsSpooler::ReadDetail(const std::string& device) {
   }
 }
 
+std::optional<int64_t> CupsSpooler::ConfigTime(const std::string& device,
+                                               const std::vector<std::string>& members) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (std::chrono::steady_clock::now() < silent_until_) return std::nullopt;
+  }
+  int64_t latest = 0;
+  std::vector<std::string> queues{device};
+  queues.insert(queues.end(), members.begin(), members.end());
+  for (const std::string& queue : queues) {
+    static const char* const kAttributes[] = {"printer-config-change-time"};
+    const std::string uri = UriOf(queue);
+    ipp_t* answer = AskAboutJobs([&] {
+      ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+      ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
+                    kAttributes);
+      return request;
+    });
+    ipp_attribute_t* changed = answer != nullptr && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE
+                                   ? ippFindAttribute(answer, "printer-config-change-time", IPP_TAG_INTEGER)
+                                   : nullptr;
+    if (changed == nullptr) {
+      ippDelete(answer);
+      return std::nullopt;
+    }
+    latest = std::max<int64_t>(latest, ippGetInteger(changed, 0));
+    ippDelete(answer);
+  }
+  return latest;
+}
+
+namespace {
+
+// What a queue says of itself beyond its capabilities: a class's members and when it changed.
+struct QueueFacts {
+  std::vector<std::string> members;
+  int64_t config_time = 0;
+};
+
+std::string DestUri(cups_dest_t* dest) {
+  const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
+  return uri != nullptr ? uri : std::string();
+}
+
+QueueFacts FactsOf(http_t* http, cups_dest_t* dest) {
+  QueueFacts facts;
+  const std::string uri = DestUri(dest);
+  if (uri.empty()) return facts;
+  static const char* const kAttributes[] = {"member-names", "printer-config-change-time",
+                                            "printer-current-time"};
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kAttributes);
+  ipp_t* answer = cupsDoRequest(http, request, "/");
+  if (answer != nullptr && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    facts.members = Strings(ippFindAttribute(answer, "member-names", IPP_TAG_NAME));
+    ipp_attribute_t* changed = ippFindAttribute(answer, "printer-config-change-time", IPP_TAG_INTEGER);
+    ipp_attribute_t* now = ippFindAttribute(answer, "printer-current-time", IPP_TAG_DATE);
+    // The time counts whole seconds: a change in the second of this answer could follow it
+    // unseen, so such an answer is not kept by its time.
+    if (changed != nullptr && now != nullptr &&
+        ippGetInteger(changed, 0) < ippDateToTime(ippGetDate(now, 0))) {
+      facts.config_time = ippGetInteger(changed, 0);
+    }
+  }
+  ippDelete(answer);
+  return facts;
+}
+
+}  // namespace
+
 CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
   Http http = Connect();
-  Dest dest = NamedDest(http.get(), device);
-  Info info(cupsCopyDestInfo(http.get(), dest.get()));
+  Detail d = QueryQueue(http.get(), device);
+  if (d.members.empty()) return d;
+  std::vector<Detail> members;
+  for (const std::string& member : d.members) {
+    Detail m = QueryQueue(http.get(), member);
+    // An answer not to be kept by its time makes the class's not to be kept either.
+    d.config_time = d.config_time == 0 || m.config_time == 0 ? 0 : std::max(d.config_time, m.config_time);
+    members.push_back(std::move(m));
+  }
+  std::vector<std::string> names = d.members;
+  return MergeMembers(std::move(d), names, members);
+}
+
+CupsSpooler::Detail CupsSpooler::QueryQueue(http_t* http, const std::string& device) {
+  Dest dest = NamedDest(http, device);
+  Info info(cupsCopyDestInfo(http, dest.get()));
   if (!info) {
     throw SpoolerError("The printer \"" + device + "\" reports no capabilities: " + LastError(),
                        LastErrorKind() == SpoolerError::Kind::kNoSuchPrinter
@@ -469,19 +686,23 @@ CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
                            : SpoolerError::Kind::kUnavailable);
   }
   Detail d;
-  if (const char* ppd_file = cupsGetPPD2(http.get(), device.c_str())) {
+  if (const char* ppd_file = cupsGetPPD2(http, device.c_str())) {
     std::string path = ppd_file;
     Ppd ppd(ppdOpenFile(path.c_str()));
     ::unlink(path.c_str());
     if (ppd) {
       ppdMarkDefaults(ppd.get());
-      ReadFromPpd(ppd.get(), http.get(), dest.get(), info.get(), d);
+      ReadFromPpd(ppd.get(), http, dest.get(), info.get(), d);
     }
   }
-  if (d.capabilities.papers.empty() && d.capabilities.bins.empty()) {
-    ReadFromIpp(http.get(), dest.get(), info.get(), d);
+  const bool from_ppd = !d.capabilities.papers.empty() || !d.capabilities.bins.empty();
+  if (!from_ppd) ReadFromIpp(http, dest.get(), info.get(), d);
+  ReadMedia(http, dest.get(), info.get(), d);
+  if (const char* model = cupsGetOption("printer-make-and-model", dest->num_options, dest->options)) {
+    d.driver = model;
   }
-  if (ipp_attribute_t* copies = cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_COPIES)) {
+  d.driverless = !from_ppd || d.driver.find("IPP Everywhere") != std::string::npos;
+  if (ipp_attribute_t* copies = cupsFindDestSupported(http, dest.get(), info.get(), CUPS_COPIES)) {
     int upper = 1;
     if (ippGetValueTag(copies) == IPP_TAG_RANGE)
       ippGetRange(copies, 0, &upper);
@@ -490,20 +711,28 @@ CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
     d.capabilities.copies_max = upper;
   }
   for (const std::string& mode :
-       Strings(cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_PRINT_COLOR_MODE))) {
+       Strings(cupsFindDestSupported(http, dest.get(), info.get(), CUPS_PRINT_COLOR_MODE))) {
     if (mode == "color") d.capabilities.color = true;
   }
-  d.sides = Strings(cupsFindDestSupported(http.get(), dest.get(), info.get(), CUPS_SIDES));
+  d.sides = Strings(cupsFindDestSupported(http, dest.get(), info.get(), CUPS_SIDES));
   if (d.default_paper < 0) {
     cups_size_t def;
-    if (cupsGetDestMediaDefault(http.get(), dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &def)) {
+    if (cupsGetDestMediaDefault(http, dest.get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &def)) {
       const std::vector<PaperRecord>& papers = d.capabilities.papers;
       auto it = std::find_if(papers.begin(), papers.end(),
                              [&](const PaperRecord& p) { return p.key == def.media; });
       if (it != papers.end()) d.default_paper = static_cast<int>(it - papers.begin());
     }
   }
+  const QueueFacts facts = FactsOf(http, dest.get());
+  d.members = facts.members;
+  d.config_time = facts.config_time;
   d.info = std::shared_ptr<cups_dinfo_t>(info.release(), InfoFree());
+  d.dest = std::shared_ptr<cups_dest_t>(dest.release(), DestFree());
+  if (std::string uri = DestUri(d.dest.get()); !uri.empty()) {
+    std::lock_guard<std::mutex> guard(lock_);
+    uris_[device] = std::move(uri);
+  }
   return d;
 }
 
@@ -549,14 +778,28 @@ std::optional<DeviceSettings> CupsSpooler::DefaultSettings(const PrinterHandle& 
 
 int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, std::string_view pdf,
                            const DeviceSettings& settings, const Detail& d) {
-  // A job ends a print: the next print asks the server afresh.
-  Forget();
-  Http http = Connect();
-  Dest dest = NamedDest(http.get(), device);
+  // Cards come one after another: the connection of the last job serves the next one while it
+  // is fresh (a server closes idle connections), and the queue's own answer names it.
+  std::lock_guard<std::mutex> submitting(submit_lock_);
+  const auto now = std::chrono::steady_clock::now();
+  bool silent = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    silent = now < silent_until_;
+  }
+  if (!submit_http_ || now - submit_used_ > kKeepFor || silent) submit_http_ = Connect();
+  submit_used_ = now;
+  http_t* const connection = submit_http_.get();
+  Dest named;
+  cups_dest_t* dest = d.dest.get();
+  if (dest == nullptr) {
+    named = NamedDest(connection, device);
+    dest = named.get();
+  }
   Info fresh;
   cups_dinfo_t* info = d.info.get();
   if (info == nullptr) {
-    fresh.reset(cupsCopyDestInfo(http.get(), dest.get()));
+    fresh.reset(cupsCopyDestInfo(connection, dest));
     info = fresh.get();
   }
   const PrinterCapabilities& caps = d.capabilities;
@@ -589,12 +832,14 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
   auto fail = [&](const std::string& what) {
     std::string message = what + ": " + LastError();
     SpoolerError::Kind kind = LastErrorKind();
-    if (job_id > 0) cupsCancelDestJob(http.get(), dest.get(), job_id);
+    if (job_id > 0) cupsCancelDestJob(connection, dest, job_id);
     cupsFreeOptions(n, options);
+    // The next job asks everything afresh, on a connection of its own.
+    submit_http_.reset();
     Forget();
     throw SpoolerError(message, kind);
   };
-  if (cupsCreateDestJob(http.get(), dest.get(), info, &job_id, title.c_str(), n, options) >
+  if (cupsCreateDestJob(connection, dest, info, &job_id, title.c_str(), n, options) >
       IPP_STATUS_OK_EVENTS_COMPLETE) {
     job_id = 0;
     fail("The printer \"" + device + "\" refused the job");
@@ -604,25 +849,25 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
       watch->JobCreated(device, job_id);
     } catch (...) {
       // Nothing of this job may print while nobody knows of it.
-      cupsCancelDestJob(http.get(), dest.get(), job_id);
+      cupsCancelDestJob(connection, dest, job_id);
       cupsFreeOptions(n, options);
+      submit_http_.reset();
       Forget();
       throw;
     }
   }
-  if (cupsStartDestDocument(http.get(), dest.get(), info, job_id, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr,
-                            1) != HTTP_STATUS_CONTINUE) {
+  if (cupsStartDestDocument(connection, dest, info, job_id, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr, 1) !=
+      HTTP_STATUS_CONTINUE) {
     fail("The printer \"" + device + "\" refused the document");
   }
-  if (cupsWriteRequestData(http.get(), pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE) {
-    cupsFinishDestDocument(http.get(), dest.get(), info);
+  if (cupsWriteRequestData(connection, pdf.data(), pdf.size()) != HTTP_STATUS_CONTINUE) {
+    cupsFinishDestDocument(connection, dest, info);
     fail("The document could not be sent to \"" + device + "\"");
   }
-  if (cupsFinishDestDocument(http.get(), dest.get(), info) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+  if (cupsFinishDestDocument(connection, dest, info) > IPP_STATUS_OK_EVENTS_COMPLETE) {
     fail("The printer \"" + device + "\" refused the document");
   }
   cupsFreeOptions(n, options);
-  http.reset();
   ConfirmDocument(device, job_id);
   return job_id;
 }
@@ -684,9 +929,9 @@ ipp_t* JobRequest(ipp_op_t op, int job_id) {
   return request;
 }
 
-ipp_t* PrinterRequest(ipp_op_t op, const std::string& device) {
+ipp_t* PrinterRequest(ipp_op_t op, const std::string& uri) {
   ipp_t* request = ippNewRequest(op);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(device).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   return request;
 }
@@ -728,6 +973,16 @@ JobStatus::State StateOf(int job_state) {
 
 }  // namespace
 
+// A class is asked at its own address, /classes/NAME, which its answer gave.
+std::string CupsSpooler::UriOf(const std::string& device) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = uris_.find(device);
+    if (it != uris_.end()) return it->second;
+  }
+  return PrinterUri(device);
+}
+
 JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   static const char* const kJobAttributes[] = {"job-state", "job-state-reasons", "job-printer-state-message",
                                                "number-of-documents"};
@@ -759,16 +1014,19 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   status.job_reasons = Reasons(answer, "job-state-reasons");
   status.job_message = Text(answer, "job-printer-state-message");
   ippDelete(answer);
+  // A job that failed may have failed on what the queue answered: the next asks afresh.
+  if (status.state == JobStatus::State::kAborted || status.state == JobStatus::State::kStopped) Forget();
   // A job on its way needs no word from its printer: the looks while a card prints cost one
   // request each.
   if (status.state == JobStatus::State::kProcessing || status.state == JobStatus::State::kCompleted) {
     return status;
   }
 
+  const std::string uri = UriOf(device);
   static const char* const kPrinterAttributes[] = {"printer-state", "printer-state-reasons",
                                                    "printer-state-message", "printer-is-accepting-jobs"};
   answer = AskAboutJobs([&] {
-    ipp_t* request = PrinterRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, device);
+    ipp_t* request = PrinterRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
                   kPrinterAttributes);
     return request;
@@ -806,8 +1064,9 @@ void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
 
 std::vector<int> CupsSpooler::EmptyJobsSince(const std::string& device, int64_t since) {
   static const char* const kAttributes[] = {"job-id", "time-at-creation", "number-of-documents"};
+  const std::string uri = UriOf(device);
   ipp_t* answer = AskAboutJobs([&] {
-    ipp_t* request = PrinterRequest(IPP_OP_GET_JOBS, device);
+    ipp_t* request = PrinterRequest(IPP_OP_GET_JOBS, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
     ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/linux/cups_spooler.h"
 #include "platform/linux/paper_numbers.h"
@@ -263,6 +265,35 @@ TEST_F(CupsSurfaceTest, EachPageTakesItsOwnPaperSize) {
   EXPECT_NEAR(pages[0].height, 792, 0.5);
   EXPECT_NEAR(pages[1].width, 595, 0.5);
   EXPECT_NEAR(pages[1].height, 842, 0.5);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KeptAnswer, AQueuesAnswerServesUntilItsConfigurationChanges) {
+  CupsServer& server = CupsEnvironment::Server();
+  server.AddQueue("kept", "card_cr80.ppd");
+  // CUPS counts changes in whole seconds: an answer from the second of a change is not kept.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  CupsSpooler spooler(std::chrono::seconds(10), std::chrono::milliseconds(0));
+  const std::string ppd = "GET /printers/kept.ppd";
+  EXPECT_EQ(spooler.ReadDetail("kept").capabilities.papers.at(0).key, "CR80");
+  const size_t asked = server.RequestsFor(ppd);
+  for (int n = 0; n < 3; ++n) EXPECT_EQ(spooler.ReadDetail("kept").capabilities.papers.at(0).key, "CR80");
+  EXPECT_EQ(server.RequestsFor(ppd), asked) << "the unchanged queue was asked for its driver again";
+
+  // Another driver: the next answer is the new one.
+  std::string log;
+  ASSERT_EQ(CupsServer::Run({"lpadmin", "-p", "kept", "-P", std::string(PARVEL_FIXTURES_DIR) + "/office.ppd"},
+                            &log),
+            0)
+      << log;
+  EXPECT_EQ(spooler.ReadDetail("kept").capabilities.papers.at(0).key, "Letter");
+  EXPECT_GT(server.RequestsFor(ppd), asked);
+  // A queue that is gone is gone at once, kept answer or not.
+  server.DeleteQueue("kept");
+  EXPECT_EQ(spooler.OpenPrinter("kept"), nullptr);
 }
 
 }  // namespace

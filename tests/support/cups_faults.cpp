@@ -392,8 +392,8 @@ constexpr char kFailingFilter[] = "parvel-test-fail";
 
 // The device URI carries the plan: parvel-test:OUTPUT?seconds=S&failon=WORD&failwhile=FILE.
 constexpr char kBackendScript[] = R"sh(#!/bin/sh
-# The tests' card printer: writes each job to the file its device URI names, after the time the
-# URI asks for; fails, with the hopper reported empty, for a document that holds the URI's word or
+# The tests' card printer: writes each job to the file its device URI names (with "each", to that
+# name followed by "." and the job's number), after the time the URI asks for; fails, with the hopper reported empty, for a document that holds the URI's word or
 # while the URI's flag file exists.
 if [ $# -eq 0 ]; then
   echo 'direct parvel-test "Unknown" "parvel test card printer"'
@@ -406,12 +406,14 @@ case $uri in *\?*) query=${uri#*\?} ;; esac
 seconds=0
 failon=
 failwhile=
+each=
 IFS='&'
 for pair in $query; do
   case $pair in
     seconds=*) seconds=${pair#seconds=} ;;
     failon=*) failon=${pair#failon=} ;;
     failwhile=*) failwhile=${pair#failwhile=} ;;
+    each) each=1 ;;
   esac
 done
 unset IFS
@@ -428,6 +430,7 @@ if [ -n "$fail" ]; then
   exit 1
 fi
 echo "STATE: -media-empty" >&2
+if [ -n "$each" ]; then out="$out.$1"; fi
 cat "$data" > "$out"
 status=$?
 rm -f "$data"
@@ -452,13 +455,13 @@ std::string ReadText(const fs::path& file) {
 
 fs::path AddFaultQueue(CupsServer& server, const std::string& name, const FaultPlan& plan) {
   server.AddProgram("backend", kBackend, kBackendScript);
-  fs::path ppd = fs::path(PARVEL_FIXTURES_DIR) / "card_cr80.ppd";
+  fs::path ppd = fs::path(PARVEL_FIXTURES_DIR) / plan.ppd;
   if (plan.filter_fails) {
     server.AddProgram("filter", kFailingFilter, kFailingFilterScript);
     std::string text = ReadText(ppd);
     const std::string filter = "0 gziptoany\"";
     const size_t at = text.find(filter);
-    if (at == std::string::npos) throw std::runtime_error("card_cr80.ppd names no filter to replace");
+    if (at == std::string::npos) throw std::runtime_error(plan.ppd + " names no filter to replace");
     text.replace(at, filter.size(), std::string("0 ") + kFailingFilter + "\"");
     ppd = server.Folder() / (name + "-failing-filter.ppd");
     std::ofstream(ppd) << text;
@@ -473,6 +476,7 @@ fs::path AddFaultQueue(CupsServer& server, const std::string& name, const FaultP
   }
   if (!plan.fail_on_word.empty()) query.push_back("failon=" + plan.fail_on_word);
   if (!plan.fail_while.empty()) query.push_back("failwhile=" + plan.fail_while.string());
+  if (plan.file_per_job) query.push_back("each");
   for (size_t n = 0; n < query.size(); ++n) uri += (n == 0 ? "?" : "&") + query[n];
   std::vector<std::string> argv{"lpadmin", "-p", name, "-E", "-v", uri, "-P", ppd.string()};
   if (!plan.error_policy.empty()) {

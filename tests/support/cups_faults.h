@@ -80,16 +80,18 @@ class StallProxy {
 // backend writes each job to the queue's output file (CupsServer::OutputOf), as the file:
 // device does, unless it fails; when it fails it first sets the printer's reason media-empty.
 struct FaultPlan {
-  double seconds_per_job = 0;        // the backend takes this long for every job
-  std::string fail_on_word;          // it fails for a document whose text holds this word
-  std::filesystem::path fail_while;  // it fails while this file exists
-  bool filter_fails = false;         // the queue's filter ends every job with status 1
-  std::string error_policy;          // printer-error-policy ("abort-job", "stop-printer"), or
-                                     // the server's default when empty
+  double seconds_per_job = 0;         // the backend takes this long for every job
+  std::string fail_on_word;           // it fails for a document whose text holds this word
+  std::filesystem::path fail_while;   // it fails while this file exists
+  bool filter_fails = false;          // the queue's filter ends every job with status 1
+  std::string error_policy;           // printer-error-policy ("abort-job", "stop-printer"), or
+                                      // the server's default when empty
+  std::string ppd = "card_cr80.ppd";  // the queue's driver, from tests/fixtures
+  bool file_per_job = false;          // each job is written to the output file's name + ".<job id>"
 };
 
-// Adds the enabled queue `name` from tests/fixtures/card_cr80.ppd with the tests' backend (and
-// filter) following `plan`; answers its output file.
+// Adds the enabled queue `name` from the plan's PPD with the tests' backend (and filter) following
+// `plan`; answers its output file.
 std::filesystem::path AddFaultQueue(CupsServer& server, const std::string& name, const FaultPlan& plan);
 
 // One job of a queue as the server reports it.

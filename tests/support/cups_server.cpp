@@ -226,6 +226,18 @@ fs::path CupsServer::AddQueue(const std::string& name, const std::string& ppd) {
   return output;
 }
 
+void CupsServer::AddClass(const std::string& name, const std::vector<std::string>& members) {
+  std::string log;
+  for (const std::string& member : members) {
+    if (Run({"lpadmin", "-p", member, "-c", name}, &log) != 0) {
+      throw std::runtime_error("lpadmin -c failed for " + name + ": " += log);
+    }
+  }
+  if (Run({"cupsenable", name}, &log) != 0 || Run({"cupsaccept", name}, &log) != 0) {
+    throw std::runtime_error("the class " + name + " cannot be enabled: " += log);
+  }
+}
+
 void CupsServer::SetDefault(const std::string& name) {
   std::string log;
   if (Run({"lpadmin", "-d", name}, &log) != 0) throw std::runtime_error("lpadmin -d failed: " + log);

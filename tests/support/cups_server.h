@@ -54,6 +54,9 @@ class CupsServer {
   std::filesystem::path AddQueue(const std::string& name, const std::string& ppd);
   // Adds a queue from a driver that CUPS itself offers ("drv:///sample.drv/zebra.ppd").
   std::filesystem::path AddModelQueue(const std::string& name, const std::string& model);
+  // Puts queues already added into a class `name` (made by the first of them), enabled and
+  // accepting; CUPS gives each of its jobs to one of them.
+  void AddClass(const std::string& name, const std::vector<std::string>& members);
   // A paused queue takes jobs and holds them, so their attributes can be read before any filter.
   void Pause(const std::string& name, bool pause = true);
   void CancelJobs(const std::string& name);

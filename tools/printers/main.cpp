@@ -1,5 +1,6 @@
 // parvel-printers: prints the printer list as the report engine sees it, so a user can learn
 // what to write in the agent's printer setting and whether the card paper is matched.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -40,7 +41,42 @@ int CardPaper(const report::TppPrinterInfo& info, const report::TppPrinterCapabi
   return -1;
 }
 
-void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) {
+// "2.1", in every locale.
+std::string Millimetres(int32_t thousandths) {
+  const long tenths = std::lround(thousandths / 100.0);
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+// What the queue is, and the medium a card's job asks for there with its sheet and margins, as
+// the agent sends it.
+void DescribeQueue(platform::linux_os::CupsSpooler& spooler, const std::string& device,
+                   const platform::DeviceSettings& card) {
+  platform::linux_os::CupsSpooler::Detail d;
+  try {
+    d = spooler.ReadDetail(device);
+  } catch (const platform::SpoolerError& e) {
+    std::cout << "  Queue: cannot be asked (" << e.what() << ")\n";
+    return;
+  }
+  if (!d.members.empty()) {
+    std::cout << "  Class of:";
+    for (size_t i = 0; i < d.members.size(); ++i) std::cout << (i == 0 ? " " : ", ") << d.members[i];
+    std::cout << " (each job prints on one of them; papers, margins and bins are the ones all share)\n";
+    for (const std::string& line : d.disagreements) std::cout << "  Members disagree: " << line << "\n";
+  }
+  std::cout << "  Driver: " << (d.driver.empty() ? std::string("(none named)") : d.driver)
+            << (d.driverless ? " (driverless: papers from the printer's media database)" : "") << "\n";
+  const platform::linux_os::CupsSpooler::PaperChoice medium = d.Choose(card);
+  const platform::PaperArea& a = medium.area;
+  std::cout << "  Card medium: "
+            << (medium.media.empty() ? std::string("(the queue's default)") : medium.media) << ", "
+            << Millimetres(a.width_um) << " x " << Millimetres(a.height_um) << " mm, margins "
+            << Millimetres(a.left_um) << " " << Millimetres(a.top_um) << " " << Millimetres(a.right_um) << " "
+            << Millimetres(a.bottom_um) << " mm (left, top, right, bottom, portrait)\n";
+}
+
+void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces,
+              platform::linux_os::CupsSpooler& spooler) {
   std::cout << "\nPrinter \"" << info.Name() << "\"";
   if (info.Device()) std::cout << " (device " << *info.Device();
   if (info.Port() && !info.Port()->empty()) std::cout << ", port " << *info.Port();
@@ -74,6 +110,17 @@ void Describe(report::TppPrinterInfo& info, platform::SurfaceFactory& surfaces) 
   } else {
     std::cout << "  Resolution: unavailable (the printer cannot be opened)\n";
   }
+  platform::DeviceSettings sent = settings;
+  if (card < 0) {
+    // No paper of the card's size: the job carries the size itself, as the agent's does.
+    sent.fields |= platform::DeviceSettings::fmPaperSize | platform::DeviceSettings::fmPaperWidth |
+                   platform::DeviceSettings::fmPaperLength;
+    sent.orientation = 2;
+    sent.paper_size = platform::DeviceSettings::kCustomPaper;
+    sent.paper_width = 540;
+    sent.paper_length = 857;
+  }
+  if (info.Device()) DescribeQueue(spooler, *info.Device(), sent);
   if (card >= 0) {
     std::cout << "  Card 85.7 x 54.0 mm landscape: \"" << caps.PaperNames[static_cast<size_t>(card)]
               << "\" (number " << caps.Papers[static_cast<size_t>(card)] << ")\n";
@@ -104,6 +151,6 @@ int main(int argc, char** argv) {
   std::cout << "Default printer: "
             << (list.DefaultPrinterName().empty() ? std::string("(none)") : list.DefaultPrinterName())
             << "\n";
-  for (int i = 2; i < list.Count(); ++i) Describe(*list.Entry(i), surfaces);
+  for (int i = 2; i < list.Count(); ++i) Describe(*list.Entry(i), surfaces, spooler);
   return 0;
 }
