@@ -143,6 +143,9 @@ class Spooler {
   virtual ~Spooler() = default;
   // The printers in the spooler's order. Throws SpoolerError when the spooler cannot be reached.
   virtual std::vector<PrinterEntry> Printers() = 0;
+  // A printer the spooler reaches by an address of its own rather than by a listed name (a
+  // network address it can print to directly), when `name` is one; none otherwise.
+  virtual std::optional<PrinterEntry> PrinterByAddress(const std::string& /*name*/) { return std::nullopt; }
   // The default printer's device name; empty when there is none.
   virtual std::string DefaultPrinterDevice() = 0;
   // What the driver of `device` reports; empty lists for a printer that reports nothing.

@@ -91,23 +91,64 @@ void CupsSpooler::NoteSilence() {
   silent_until_ = std::chrono::steady_clock::now() + timeout_;
 }
 
-Http CupsSpooler::Connect(bool even_if_silent) {
+bool IsPrinterAddress(std::string_view device) {
+  return device.starts_with("ipp://") || device.starts_with("ipps://");
+}
+
+namespace {
+
+// Where a connection for `device` goes: the CUPS server (""), or the printer at its address.
+std::string Target(const std::string& device) { return IsPrinterAddress(device) ? device : std::string(); }
+
+// The path requests about `device` are posted to: a printer takes them at its own.
+std::string ResourceOf(const std::string& device) {
+  if (!IsPrinterAddress(device)) return "/";
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, device.c_str(), scheme, sizeof scheme, user, sizeof user, host,
+                      sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+    return "/";
+  }
+  return resource;
+}
+
+}  // namespace
+
+Http CupsSpooler::Connect(bool even_if_silent, const std::string& device) {
+  const bool direct = IsPrinterAddress(device);
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (!even_if_silent && std::chrono::steady_clock::now() < silent_until_) {
-      throw SpoolerError(std::string("The CUPS server at ") + cupsServer() + " did not answer in time");
+      throw SpoolerError(
+          (direct ? "The printer at " + device : std::string("The CUPS server at ") + cupsServer()) +
+          " did not answer in time");
     }
   }
+  std::string host = cupsServer();
+  int port = ippPort();
+  http_encryption_t encryption = cupsEncryption();
+  if (direct) {
+    char scheme[32], user[256], hostname[256], resource[1024];
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, device.c_str(), scheme, sizeof scheme, user, sizeof user,
+                        hostname, sizeof hostname, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+      throw SpoolerError("\"" + device + "\" is no printer address", SpoolerError::Kind::kNoSuchPrinter);
+    }
+    host = hostname;
+    encryption = std::string_view(scheme) == "ipps" ? HTTP_ENCRYPTION_ALWAYS : HTTP_ENCRYPTION_IF_REQUESTED;
+  }
   const auto started = std::chrono::steady_clock::now();
-  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+  http_t* http = httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, encryption, 1,
                               static_cast<int>(timeout_.count()), nullptr);
   if (http == nullptr) {
     // Refused at once: a server restarting, not for good. Refused only after the timeout: silent.
     if (std::chrono::steady_clock::now() - started >= timeout_) NoteSilence();
+    if (direct) throw SpoolerError("No printer answers at " + device + ": " + LastError());
     throw SpoolerError(std::string("No CUPS server answers at ") + cupsServer() + ": " + LastError());
   }
   httpSetTimeout(http, static_cast<double>(timeout_.count()) / 1000.0, GaveUp, this);
   Http connection(http);
+  // A printer is asked about itself only; its own answers keep to the timeout.
+  if (direct) return connection;
   // libcups's own lookups (cupsGetNamedDest) wait in polls of their own, far beyond this timeout,
   // on a server that takes connections and never answers. One small request on this connection
   // keeps to the timeout, so a silent server is found out before any lookup waits on it.
@@ -148,6 +189,8 @@ SpoolerError::Kind LastErrorKind() {
 }
 
 Dest NamedDest(http_t* http, const std::string& device) {
+  // A printer's own address needs no queue: the destination is made of the address.
+  if (IsPrinterAddress(device)) return Dest(cupsGetDestWithURI(nullptr, device.c_str()));
   cups_dest_t* dest = cupsGetNamedDest(http, device.c_str(), nullptr);
   if (dest == nullptr) {
     // Not let in is no sign of a printer that is gone.
@@ -375,6 +418,11 @@ std::vector<PrinterEntry> CupsSpooler::Printers() {
   return printers;
 }
 
+std::optional<PrinterEntry> CupsSpooler::PrinterByAddress(const std::string& name) {
+  if (!IsPrinterAddress(name)) return std::nullopt;
+  return PrinterEntry{name, name, name, /*is_local=*/false};
+}
+
 std::string CupsSpooler::DefaultPrinterDevice() {
   Http http;
   try {
@@ -498,6 +546,7 @@ CupsSpooler::Detail CupsSpooler::MergeMembers(Detail merged, const std::vector<s
   merged.sides = first.sides;
   merged.driverless =
       std::all_of(members.begin(), members.end(), [](const Detail& m) { return m.driverless; });
+  merged.ppd = std::all_of(members.begin(), members.end(), [](const Detail& m) { return m.ppd; });
   merged.capabilities.bins.clear();
   merged.default_bin = -1;
   merged.disagreements.clear();
@@ -599,7 +648,7 @@ std::optional<int64_t> CupsSpooler::ConfigTime(const std::string& device,
   for (const std::string& queue : queues) {
     static const char* const kAttributes[] = {"printer-config-change-time"};
     const std::string uri = UriOf(queue);
-    ipp_t* answer = AskAboutJobs([&] {
+    ipp_t* answer = AskAboutJobs(device, [&] {
       ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
       ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
       ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
@@ -633,7 +682,7 @@ std::string DestUri(cups_dest_t* dest) {
   return uri != nullptr ? uri : std::string();
 }
 
-QueueFacts FactsOf(http_t* http, cups_dest_t* dest) {
+QueueFacts FactsOf(http_t* http, cups_dest_t* dest, const std::string& device) {
   QueueFacts facts;
   const std::string uri = DestUri(dest);
   if (uri.empty()) return facts;
@@ -643,7 +692,7 @@ QueueFacts FactsOf(http_t* http, cups_dest_t* dest) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kAttributes);
-  ipp_t* answer = cupsDoRequest(http, request, "/");
+  ipp_t* answer = cupsDoRequest(http, request, ResourceOf(device).c_str());
   if (answer != nullptr && ippGetStatusCode(answer) <= IPP_STATUS_OK_EVENTS_COMPLETE) {
     facts.members = Strings(ippFindAttribute(answer, "member-names", IPP_TAG_NAME));
     ipp_attribute_t* changed = ippFindAttribute(answer, "printer-config-change-time", IPP_TAG_INTEGER);
@@ -662,7 +711,7 @@ QueueFacts FactsOf(http_t* http, cups_dest_t* dest) {
 }  // namespace
 
 CupsSpooler::Detail CupsSpooler::Query(const std::string& device) {
-  Http http = Connect();
+  Http http = Connect(false, device);
   Detail d = QueryQueue(http.get(), device);
   if (d.members.empty()) return d;
   std::vector<Detail> members;
@@ -686,7 +735,8 @@ CupsSpooler::Detail CupsSpooler::QueryQueue(http_t* http, const std::string& dev
                            : SpoolerError::Kind::kUnavailable);
   }
   Detail d;
-  if (const char* ppd_file = cupsGetPPD2(http, device.c_str())) {
+  const char* ppd_file = IsPrinterAddress(device) ? nullptr : cupsGetPPD2(http, device.c_str());
+  if (ppd_file != nullptr) {
     std::string path = ppd_file;
     Ppd ppd(ppdOpenFile(path.c_str()));
     ::unlink(path.c_str());
@@ -696,6 +746,7 @@ CupsSpooler::Detail CupsSpooler::QueryQueue(http_t* http, const std::string& dev
     }
   }
   const bool from_ppd = !d.capabilities.papers.empty() || !d.capabilities.bins.empty();
+  d.ppd = from_ppd;
   if (!from_ppd) ReadFromIpp(http, dest.get(), info.get(), d);
   ReadMedia(http, dest.get(), info.get(), d);
   if (const char* model = cupsGetOption("printer-make-and-model", dest->num_options, dest->options)) {
@@ -724,7 +775,7 @@ CupsSpooler::Detail CupsSpooler::QueryQueue(http_t* http, const std::string& dev
       if (it != papers.end()) d.default_paper = static_cast<int>(it - papers.begin());
     }
   }
-  const QueueFacts facts = FactsOf(http, dest.get());
+  const QueueFacts facts = FactsOf(http, dest.get(), device);
   d.members = facts.members;
   d.config_time = facts.config_time;
   d.info = std::shared_ptr<cups_dinfo_t>(info.release(), InfoFree());
@@ -787,7 +838,11 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
     std::lock_guard<std::mutex> guard(lock_);
     silent = now < silent_until_;
   }
-  if (!submit_http_ || now - submit_used_ > kKeepFor || silent) submit_http_ = Connect();
+  if (!submit_http_ || submit_target_ != Target(device) || now - submit_used_ > kKeepFor || silent) {
+    submit_http_.reset();
+    submit_http_ = Connect(false, device);
+    submit_target_ = Target(device);
+  }
   submit_used_ = now;
   http_t* const connection = submit_http_.get();
   Dest named;
@@ -806,8 +861,26 @@ int CupsSpooler::SubmitPdf(const std::string& device, const std::string& title, 
 
   cups_option_t* options = nullptr;
   int n = 0;
-  const std::string media = d.Choose(settings).media;
-  if (!media.empty()) n = cupsAddOption(CUPS_MEDIA, media.c_str(), n, &options);
+  const PaperChoice paper = d.Choose(settings);
+  if (!paper.media.empty()) {
+    // A printer without a driver of its maker may know a medium only by its size: libcups names
+    // a borderless size "..._borderless", which no printer lists. Such a medium goes as the
+    // media-col of its size and margins, as IPP Everywhere asks.
+    if (!d.ppd && !cupsCheckDestSupported(connection, dest, info, CUPS_MEDIA, paper.media.c_str())) {
+      cups_size_t size{};
+      std::snprintf(size.media, sizeof size.media, "%s", paper.media.c_str());
+      const PaperArea& a = paper.area;
+      size.width = static_cast<int>(std::lround(a.width_um / 10.0));
+      size.length = static_cast<int>(std::lround(a.height_um / 10.0));
+      size.left = static_cast<int>(std::lround(a.left_um / 10.0));
+      size.top = static_cast<int>(std::lround(a.top_um / 10.0));
+      size.right = static_cast<int>(std::lround(a.right_um / 10.0));
+      size.bottom = static_cast<int>(std::lround(a.bottom_um / 10.0));
+      n = cupsAddDestMediaOptions(connection, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size, n, &options);
+    }
+    if (cupsGetOption("media-col", n, options) == nullptr)
+      n = cupsAddOption(CUPS_MEDIA, paper.media.c_str(), n, &options);
+  }
   // No orientation-requested: every PDF page already has the shape of the paper as it is meant
   // to be seen, and the queue's filter turns it onto the sheet by itself. Asking for landscape
   // as well makes the filter turn it twice, upside down.
@@ -894,11 +967,15 @@ void CupsSpooler::ConfirmDocument(const std::string& device, int job_id) {
                      device + "\"; the job was cancelled");
 }
 
-ipp_t* CupsSpooler::AskAboutJobs(const std::function<ipp_t*()>& make) {
+ipp_t* CupsSpooler::AskAboutJobs(const std::string& device, const std::function<ipp_t*()>& make) {
   std::lock_guard<std::mutex> guard(jobs_lock_);
+  if (jobs_target_ != Target(device)) jobs_http_.reset();
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!jobs_http_) jobs_http_ = Connect(/*even_if_silent=*/true);
-    ipp_t* answer = cupsDoRequest(jobs_http_.get(), make(), "/");
+    if (!jobs_http_) {
+      jobs_http_ = Connect(/*even_if_silent=*/true, device);
+      jobs_target_ = Target(device);
+    }
+    ipp_t* answer = cupsDoRequest(jobs_http_.get(), make(), ResourceOf(device).c_str());
     if (answer != nullptr) return answer;
     jobs_http_.reset();
     // Only a connection the server closed since the last look earns a second try.
@@ -922,9 +999,16 @@ std::string PrinterUri(const std::string& device) {
   return uri;
 }
 
-ipp_t* JobRequest(ipp_op_t op, int job_id) {
+// A job on CUPS by its own address; a job on a printer reached by its address by the printer's
+// address and the job's number.
+ipp_t* JobRequest(ipp_op_t op, const std::string& device, int job_id) {
   ipp_t* request = ippNewRequest(op);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, JobUri(job_id).c_str());
+  if (IsPrinterAddress(device)) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, device.c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  } else {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, JobUri(job_id).c_str());
+  }
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   return request;
 }
@@ -975,6 +1059,7 @@ JobStatus::State StateOf(int job_state) {
 
 // A class is asked at its own address, /classes/NAME, which its answer gave.
 std::string CupsSpooler::UriOf(const std::string& device) {
+  if (IsPrinterAddress(device)) return device;
   {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = uris_.find(device);
@@ -986,8 +1071,8 @@ std::string CupsSpooler::UriOf(const std::string& device) {
 JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   static const char* const kJobAttributes[] = {"job-state", "job-state-reasons", "job-printer-state-message",
                                                "number-of-documents"};
-  ipp_t* answer = AskAboutJobs([&] {
-    ipp_t* request = JobRequest(IPP_OP_GET_JOB_ATTRIBUTES, job_id);
+  ipp_t* answer = AskAboutJobs(device, [&] {
+    ipp_t* request = JobRequest(IPP_OP_GET_JOB_ATTRIBUTES, device, job_id);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
                   kJobAttributes);
     return request;
@@ -1010,7 +1095,11 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   ipp_attribute_t* state = ippFindAttribute(answer, "job-state", IPP_TAG_ENUM);
   status.state = state != nullptr ? StateOf(ippGetInteger(state, 0)) : JobStatus::State::kUnknown;
   ipp_attribute_t* documents = ippFindAttribute(answer, "number-of-documents", IPP_TAG_INTEGER);
-  status.documents = documents != nullptr ? ippGetInteger(documents, 0) : 0;
+  // A printer that does not count a job's documents is taken at its word: a job it knows has
+  // its document.
+  status.documents = documents != nullptr                         ? ippGetInteger(documents, 0)
+                     : status.state != JobStatus::State::kUnknown ? 1
+                                                                  : 0;
   status.job_reasons = Reasons(answer, "job-state-reasons");
   status.job_message = Text(answer, "job-printer-state-message");
   ippDelete(answer);
@@ -1025,7 +1114,7 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   const std::string uri = UriOf(device);
   static const char* const kPrinterAttributes[] = {"printer-state", "printer-state-reasons",
                                                    "printer-state-message", "printer-is-accepting-jobs"};
-  answer = AskAboutJobs([&] {
+  answer = AskAboutJobs(device, [&] {
     ipp_t* request = PrinterRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
                   kPrinterAttributes);
@@ -1045,8 +1134,8 @@ JobStatus CupsSpooler::Status(const std::string& device, int job_id) {
   return status;
 }
 
-void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
-  ipp_t* answer = AskAboutJobs([&] { return JobRequest(IPP_OP_CANCEL_JOB, job_id); });
+void CupsSpooler::Cancel(const std::string& device, int job_id) {
+  ipp_t* answer = AskAboutJobs(device, [&] { return JobRequest(IPP_OP_CANCEL_JOB, device, job_id); });
   if (answer == nullptr) {
     throw SpoolerError("CUPS did not answer the cancel of job " + std::to_string(job_id) + ": " +
                        LastError());
@@ -1065,7 +1154,7 @@ void CupsSpooler::Cancel(const std::string& /*device*/, int job_id) {
 std::vector<int> CupsSpooler::EmptyJobsSince(const std::string& device, int64_t since) {
   static const char* const kAttributes[] = {"job-id", "time-at-creation", "number-of-documents"};
   const std::string uri = UriOf(device);
-  ipp_t* answer = AskAboutJobs([&] {
+  ipp_t* answer = AskAboutJobs(device, [&] {
     ipp_t* request = PrinterRequest(IPP_OP_GET_JOBS, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
     ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
@@ -1081,13 +1170,13 @@ std::vector<int> CupsSpooler::EmptyJobsSince(const std::string& device, int64_t 
   std::vector<int> empty;
   int id = 0;
   int64_t created = 0;
-  int documents = 0;
+  int documents = -1;  // -1: the printer does not count them, and the job is taken at its word
   // The answer lists each job's attributes in a group of their own.
   auto flush = [&] {
     if (id > 0 && created >= since && documents == 0) empty.push_back(id);
     id = 0;
     created = 0;
-    documents = 0;
+    documents = -1;
   };
   for (ipp_attribute_t* attr = ippFirstAttribute(answer); attr != nullptr; attr = ippNextAttribute(answer)) {
     if (ippGetName(attr) == nullptr) {

@@ -35,6 +35,8 @@ class CupsSpooler : public Spooler, public PrintJobs {
     void operator()(::_http_s* http) const;
   };
   std::vector<PrinterEntry> Printers() override;
+  // An IPP Everywhere printer named by its ipp:// or ipps:// address, reached without a queue.
+  std::optional<PrinterEntry> PrinterByAddress(const std::string& name) override;
   std::string DefaultPrinterDevice() override;
   PrinterCapabilities Capabilities(const std::string& device) override;
   std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) override;
@@ -64,6 +66,7 @@ class CupsSpooler : public Spooler, public PrintJobs {
     // maker: no PPD, or one CUPS made from what an IPP Everywhere printer says of itself.
     std::string driver;
     bool driverless = false;
+    bool ppd = false;  // the papers and bins are the PPD's
     // The queue's media database as libcups reads it (for a queue with a driver too, whose
     // server derives it from the driver's page sizes): each medium's keyword and its sheet and
     // margins in portrait terms. A size is looked up here before the driver's page sizes.
@@ -122,10 +125,11 @@ class CupsSpooler : public Spooler, public PrintJobs {
   // When `device` (or any member of a class) last changed; nullopt when the server cannot say.
   std::optional<int64_t> ConfigTime(const std::string& device, const std::vector<std::string>& members);
   // A private connection with the timeout; fails at once while the server is taken as silent.
-  std::unique_ptr<::_http_s, HttpCloser> Connect(bool even_if_silent = false);
+  // For `device` an ipp:// or ipps:// address, a connection to that printer itself.
+  std::unique_ptr<::_http_s, HttpCloser> Connect(bool even_if_silent = false, const std::string& device = {});
   // Sends `request` on the connection kept for following jobs (made anew when it fails);
   // nullptr when no answer came.
-  ::_ipp_s* AskAboutJobs(const std::function<::_ipp_s*()>& make);
+  ::_ipp_s* AskAboutJobs(const std::string& device, const std::function<::_ipp_s*()>& make);
   // Throws SpoolerError unless job `job_id` shows its document; a job without one is cancelled.
   void ConfirmDocument(const std::string& device, int job_id);
   // The address a queue answers at: a class's differs from a printer's.
@@ -142,13 +146,19 @@ class CupsSpooler : public Spooler, public PrintJobs {
   };
   std::mutex lock_;
   std::map<std::string, Kept> kept_;
-  std::map<std::string, std::string> uris_;           // each queue's address, as its answer gave it
+  std::map<std::string, std::string> uris_;  // each queue's address, as its answer gave it
+  // Connections to the CUPS server, or to the printer at the address their target names.
   std::unique_ptr<::_http_s, HttpCloser> jobs_http_;  // guarded by jobs_lock_
+  std::string jobs_target_;
   std::mutex jobs_lock_;
   std::unique_ptr<::_http_s, HttpCloser> submit_http_;  // the last job's, guarded by submit_lock_
+  std::string submit_target_;
   std::chrono::steady_clock::time_point submit_used_{};
   std::mutex submit_lock_;
 };
+
+// Whether `device` is a printer's own address (ipp://, ipps://) rather than a CUPS queue's name.
+bool IsPrinterAddress(std::string_view device);
 
 // libcups asks for a password on the terminal by default, and waits there. From this call on,
 // on this thread, it is given none: a server that wants one refuses, and the refusal says what

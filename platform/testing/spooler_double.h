@@ -1,6 +1,7 @@
 #pragma once
 // A spooler whose printers are described in code, and drawing surfaces that measure with a
 // fixed advance per character and record every call, so exact numbers can be checked.
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ class SpoolerDouble : public Spooler {
   explicit SpoolerDouble(std::vector<DoublePrinter> printers = {}, std::string default_device = {})
       : printers(std::move(printers)), default_device(std::move(default_device)) {}
   std::vector<PrinterEntry> Printers() override;
+  // An address of `addresses` names a network printer (device and port the address), unlisted.
+  std::optional<PrinterEntry> PrinterByAddress(const std::string& name) override {
+    if (std::find(addresses.begin(), addresses.end(), name) == addresses.end()) return std::nullopt;
+    return PrinterEntry{name, name, name, false};
+  }
   std::string DefaultPrinterDevice() override { return default_device; }
   PrinterCapabilities Capabilities(const std::string& device) override;
   std::unique_ptr<PrinterHandle> OpenPrinter(const std::string& device) override;
@@ -47,6 +53,7 @@ class SpoolerDouble : public Spooler {
 
   std::vector<DoublePrinter> printers;
   std::string default_device;
+  std::vector<std::string> addresses;
   bool unreachable = false;  // Printers() throws
   int capability_queries = 0;
 };

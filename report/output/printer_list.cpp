@@ -111,6 +111,16 @@ TppPrinterInfo* TppPrinterList::GetPrinterInfo(const std::string& name) const {
     AddSpoolerPrinters();
     found = Find(wanted);
   }
+  // A printer named by its address is never listed: it joins the list when first asked for,
+  // rather than printing on the default printer.
+  if (found == nullptr && Spooler() != nullptr) {
+    if (std::optional<platform::PrinterEntry> p = Spooler()->PrinterByAddress(wanted)) {
+      names_.push_back(p->name);
+      entries_.push_back(
+          std::make_unique<TppPrinterInfo>(p->name, p->is_local, p->port, p->device, std::nullopt));
+      return entries_.back().get();
+    }
+  }
   if (found == nullptr) {
     if (size_t on = name.find(" on"); on != std::string::npos) {
       std::string printer = PrinterNameForDevice(name.substr(0, on));

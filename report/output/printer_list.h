@@ -28,8 +28,9 @@ class TppPrinterList {
   const std::vector<std::string>& PrinterNames() const { return names_; }
   TppPrinterInfo* Entry(int index) const;
 
-  // "Default" is the default printer's entry, "default" the pseudo entry itself; a name that is
-  // not installed gives the default printer's entry, or none. While the spooler has never
+  // "Default" is the default printer's entry, "default" the pseudo entry itself; a printer the
+  // spooler reaches by its address joins the list when asked for; any other name that is not
+  // installed gives the default printer's entry, or none. While the spooler has never
   // answered, a name not in the list asks it again first.
   TppPrinterInfo* GetPrinterInfo(const std::string& name) const;
   // Asks the spooler again (for its printers too while it has never answered) and stores the

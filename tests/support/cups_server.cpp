@@ -37,32 +37,6 @@ void Write(const fs::path& file, const std::string& text) {
   if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
-bool Answers(const std::string& socket_path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, socket_path.c_str(), sizeof addr.sun_path - 1);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// A TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("cannot open a socket");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
-  ::close(fd);
-  if (!ok) throw std::runtime_error("cannot find a free TCP port");
-  return ntohs(addr.sin_port);
-}
-
 // Gives no password and notes that one was asked for.
 const char* NoPassword(const char* /*prompt*/, http_t* /*http*/, const char* /*method*/,
                        const char* /*resource*/, void* asked) {
@@ -162,7 +136,7 @@ void CupsServer::Start() {
     ::_exit(127);
   }
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (!Answers(socket_)) {
+  while (!SocketAnswers(socket_)) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
@@ -467,6 +441,31 @@ void CupsEnvironment::TearDown() { g_server.reset(); }
 CupsServer& CupsEnvironment::Server() {
   if (!g_server) throw std::runtime_error("the private CUPS server is not running");
   return *g_server;
+}
+
+bool SocketAnswers(const std::string& socket_path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, socket_path.c_str(), sizeof addr.sun_path - 1);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("cannot open a socket");
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+  ::close(fd);
+  if (!ok) throw std::runtime_error("cannot find a free TCP port");
+  return ntohs(addr.sin_port);
 }
 
 }  // namespace parvel::doubles

@@ -125,6 +125,11 @@ class CupsEnvironment : public ::testing::Environment {
   static CupsServer& Server();
 };
 
+// A TCP port on 127.0.0.1 that nothing listens on now.
+int FreePort();
+// Whether something accepts connections on the Unix socket at `socket_path`.
+bool SocketAnswers(const std::string& socket_path);
+
 constexpr double kPointsPerMm = 72.0 / 25.4;
 
 // Thousandths of a millimetre as PDF points.

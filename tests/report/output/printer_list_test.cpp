@@ -117,6 +117,20 @@ TEST_F(PrinterListTest, GetPrinterInfoResolvesNames) {
   EXPECT_EQ(list.GetPrinterInfo("Default")->Name(), "Card");
 }
 
+TEST_F(PrinterListTest, APrinterNamedByItsAddressJoinsTheListRatherThanGivingTheDefault) {
+  spooler.addresses = {"ipp://card.local/ipp/print"};
+  TppPrinterList list(&spooler);
+  TppPrinterInfo* info = list.GetPrinterInfo("ipp://card.local/ipp/print");
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->Name(), "ipp://card.local/ipp/print");
+  ASSERT_TRUE(info->Device().has_value());
+  EXPECT_EQ(*info->Device(), "ipp://card.local/ipp/print");
+  EXPECT_FALSE(info->IsLocal());
+  // Asked again, the same entry; an address the spooler does not take is any unknown name.
+  EXPECT_EQ(list.GetPrinterInfo("ipp://card.local/ipp/print"), info);
+  EXPECT_EQ(list.GetPrinterInfo("ipp://other/ipp/print")->Name(), "Wide");
+}
+
 // A paper as a driver reports it, without a keyword or an area.
 PaperRecord Paper(std::string name, uint16_t number, std::optional<PaperSize> size = std::nullopt) {
   return PaperRecord{std::move(name), std::string(), number, size, std::nullopt};
