@@ -160,7 +160,10 @@ void TCardJournal::Open(const fs::path& folder) {
 
 void TCardJournal::Begin(const TCardInPrint& card) {
   in_print_ = card;
-  Save();
+  // Not synced: until its job exists, a card lost from the journal by a power loss only prints
+  // later (a job made then without its document prints nothing, and CUPS aborts it on its next
+  // start). The job's number is synced, and the card with it.
+  Save(/*durable=*/false);
 }
 
 void TCardJournal::SetJob(int job_id, const std::string& printer) {
@@ -198,7 +201,7 @@ void TCardJournal::Prune() {
   });
 }
 
-void TCardJournal::Save() {
+void TCardJournal::Save(bool durable) {
   std::string text = std::string(kHeader) + "\n";
   if (in_print_) {
     text += "print " + Escaped(in_print_->printer) + ' ' + std::to_string(in_print_->since) + ' ' +
@@ -223,7 +226,7 @@ void TCardJournal::Save() {
   if (fd < 0) throw ECardFileError("Cannot write the journal \"" + file.string() + "\". " + SystemError());
   try {
     WriteAll(fd, text, file);
-    if (fsync(fd) != 0)
+    if (durable && fsync(fd) != 0)
       throw ECardFileError("Cannot write the journal \"" + file.string() + "\". " + SystemError());
   } catch (...) {
     close(fd);
@@ -236,7 +239,7 @@ void TCardJournal::Save() {
     unlink(temporary.c_str());
     throw ECardFileError("Cannot write the journal \"" + file.string() + "\". " + error);
   }
-  SyncFolder();
+  if (durable) SyncFolder();
 }
 
 // A rename or a delete is durable only once the folder is synced.

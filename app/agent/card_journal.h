@@ -57,8 +57,9 @@ class TCardJournal {
   const std::vector<TCardIdentity>& HeldCards() const { return held_; }
 
  private:
-  // Writes what is to be remembered; nothing to remember removes the file.
-  void Save();
+  // Writes what is to be remembered, replacing the file whole; nothing to remember removes the
+  // file. `durable`: synced with its folder, so that it outlives a power loss.
+  void Save(bool durable = true);
   void SyncFolder() const;
   // Forgets held cards whose file is gone or has changed.
   void Prune();

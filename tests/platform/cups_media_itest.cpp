@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,24 @@ class PoolOnCups : public ::testing::Test {
     server.AddClass("pool", {"pool_a", "pool_b"});
     server.AddClass("mixed", {"pool_a", "pool_office"});
   }
+  // The card paper `number` of `device`, landscape, as the printer wrapper writes the record.
+  static DeviceSettings Card(uint16_t number) {
+    DeviceSettings card;
+    card.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize;
+    card.orientation = 2;
+    card.paper_size = static_cast<int16_t>(number);
+    return card;
+  }
+  // Prints one page reading "CARD" on `device` and waits for its job's end.
+  parvel::doubles::JobRecord PrintOne(const std::string& device, const DeviceSettings& card) {
+    auto dc = surfaces.CreatePrintingContext(device, &card);
+    if (dc == nullptr) throw std::runtime_error("no printing context on " + device);
+    dc->StartDoc("Card");
+    dc->StartPage();
+    dc->TextOut(10, 10, SurfaceRect{0, 0, 500, 100}, "CARD");
+    dc->EndPage();
+    return CupsEnvironment::Server().WaitForJob(dc->EndDoc());
+  }
   CupsSpooler spooler;
   QtSurfaceFactory surfaces{spooler};
 };
@@ -185,20 +204,10 @@ TEST_F(PoolOnCups, AClassListsItsMembersAndTheirCardPaper) {
 TEST_F(PoolOnCups, ACardSentToAClassPrintsOnTheCardPaperOfEachMember) {
   CupsServer& server = CupsEnvironment::Server();
   const CupsSpooler::Detail d = spooler.ReadDetail("pool");
-  DeviceSettings card;
-  card.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize;
-  card.orientation = 2;
-  card.paper_size = static_cast<int16_t>(d.capabilities.papers.at(0).number);
+  const DeviceSettings card = Card(d.capabilities.papers.at(0).number);
   // CUPS gives the class's jobs to its members in turn: two jobs, one on each.
   for (int n = 0; n < 2; ++n) {
-    auto dc = surfaces.CreatePrintingContext("pool", &card);
-    ASSERT_NE(dc, nullptr);
-    dc->StartDoc("Card");
-    dc->StartPage();
-    dc->TextOut(10, 10, SurfaceRect{0, 0, 500, 100}, "CARD");
-    dc->EndPage();
-    const int job = dc->EndDoc();
-    const parvel::doubles::JobRecord record = server.WaitForJob(job);
+    const parvel::doubles::JobRecord record = PrintOne("pool", card);
     EXPECT_EQ(record.state, 9) << record.attributes.at("job-state-reasons");
     EXPECT_EQ(record.attributes.at("media"), "CR80");
   }
@@ -221,20 +230,11 @@ TEST_F(PoolOnCups, AKeywordNotAllMembersShareIsSentAsTheSizeThatEachMemberKnows)
   const auto at = std::find_if(d.capabilities.papers.begin(), d.capabilities.papers.end(),
                                [](const PaperRecord& p) { return p.name == "ID-1 card"; });
   ASSERT_NE(at, d.capabilities.papers.end());
-  DeviceSettings card;
-  card.fields = DeviceSettings::fmOrientation | DeviceSettings::fmPaperSize;
-  card.orientation = 2;
-  card.paper_size = static_cast<int16_t>(at->number);
+  const DeviceSettings card = Card(at->number);
   const CupsSpooler::PaperChoice choice = d.Choose(card);
   EXPECT_EQ(choice.media, "custom_53.98x85.73mm_53.98x85.73mm");
   for (int n = 0; n < 2; ++n) {
-    auto dc = surfaces.CreatePrintingContext("named", &card);
-    ASSERT_NE(dc, nullptr);
-    dc->StartDoc("Card");
-    dc->StartPage();
-    dc->TextOut(10, 10, SurfaceRect{0, 0, 500, 100}, "CARD");
-    dc->EndPage();
-    const parvel::doubles::JobRecord record = server.WaitForJob(dc->EndDoc());
+    const parvel::doubles::JobRecord record = PrintOne("named", card);
     EXPECT_EQ(record.state, 9) << record.attributes.at("job-state-reasons");
     EXPECT_EQ(record.attributes.at("media"), choice.media);
   }
